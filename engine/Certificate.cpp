@@ -1,0 +1,190 @@
+#include "engine/Certificate.h"
+
+#include <cstdint>
+#include <cwchar>
+#include <limits>
+
+#include "engine/LogStream.h"
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr char kLogFileName[] = "CertificateLog.log";
+
+// The first attribute whose identifier is exactly `oid`, or null.
+const CRYPT_ATTRIBUTE* FindAttribute(const CRYPT_ATTRIBUTES& attrs, LPCSTR oid) {
+  for (DWORD i = 0; i < attrs.cAttr; ++i) {
+    if (lstrcmpA(attrs.rgAttr[i].pszObjId, oid) == 0) return &attrs.rgAttr[i];
+  }
+  return nullptr;
+}
+
+// The first value of the first matching attribute; null when the attribute is
+// missing or has no value.
+const CRYPT_ATTR_BLOB* FindAttributeValue(const CRYPT_ATTRIBUTES& attrs, LPCSTR oid) {
+  const CRYPT_ATTRIBUTE* attr = FindAttribute(attrs, oid);
+  if (attr == nullptr || attr->cValue == 0 || attr->rgValue == nullptr) return nullptr;
+  return &attr->rgValue[0];
+}
+
+// The text of a URL or file link; null for any other choice.
+LPCWSTR LinkText(const SPC_LINK* link) {
+  if (link == nullptr) return nullptr;
+  if (link->dwLinkChoice == SPC_URL_LINK_CHOICE) return link->pwszUrl;
+  if (link->dwLinkChoice == SPC_FILE_LINK_CHOICE) return link->pwszFile;
+  return nullptr;
+}
+
+}  // namespace
+
+veltrano::HeapPtr<wchar_t> DuplicateWideString(LPCWSTR psz) {
+  if (psz == nullptr) return nullptr;
+  const std::size_t count = std::wcslen(psz);
+  std::size_t bytes = std::numeric_limits<std::size_t>::max();
+  if (count < bytes / sizeof(wchar_t) - 1) bytes = (count + 1) * sizeof(wchar_t);
+  veltrano::HeapPtr<wchar_t> copy(static_cast<wchar_t*>(veltrano::AllocateBlock(bytes)));
+  if (copy) std::wmemcpy(copy.get(), psz, count + 1);
+  return copy;
+}
+
+CCertificate::CCertificate() {
+  m_log.imbue(veltrano::LogLocale());
+  m_log.open(kLogFileName, std::ios::out | std::ios::app);
+  if (!m_log.is_open()) {
+    m_log.setstate(std::ios::failbit);
+  } else {
+    m_log.clear();
+  }
+}
+
+CCertificate::~CCertificate() {
+  m_log.close();
+  m_pSignerInfo.reset();
+  m_pCounterSignerInfo.reset();
+  m_pszProgramName.reset();
+  m_pszPublisherLink.reset();
+  m_pszMoreInfoLink.reset();
+  CertCloseStore(m_hStore, 0);
+  CryptMsgClose(m_hMsg);
+}
+
+void CCertificate::ReportError(LPCWSTR pszMessage, int nSite) {
+  if (!m_log.is_open()) return;
+  m_log << L"Certificate" << L"[" << nSite << L"]:" << std::endl;
+  // The operands are written left to right, so the code is read only after
+  // the message is out.
+  m_log << pszMessage << L"[0x" << std::hex << GetLastError() << L"]" << std::dec << std::endl;
+}
+
+void CCertificate::ReportAllocationFailure(LPCWSTR pszMessage, int nSite) {
+  if (!m_log.is_open()) return;
+  m_log << L"Certificate" << L"[" << nSite << L"]:" << std::endl;
+  m_log << pszMessage << std::endl;
+}
+
+BOOL CCertificate::ReadSignerInfo() {
+  DWORD cbSignerInfo = 0;
+  if (!CryptMsgGetParam(m_hMsg, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &cbSignerInfo)) {
+    ReportError(L"CryptMsgGetParam failed with ErrorCode", 95);
+    return FALSE;
+  }
+  veltrano::HeapPtr<CMSG_SIGNER_INFO> block(
+      static_cast<CMSG_SIGNER_INFO*>(veltrano::AllocateBlock(cbSignerInfo)));
+  if (!block) {
+    ReportAllocationFailure(L"Unable to allocate memory for Signer Info.", 105);
+    return FALSE;
+  }
+  if (!CryptMsgGetParam(m_hMsg, CMSG_SIGNER_INFO_PARAM, 0, block.get(), &cbSignerInfo)) {
+    ReportError(L"CryptMsgGetParam failed with ErrorCode", 115);
+    return FALSE;
+  }
+  m_pSignerInfo = std::move(block);
+  return TRUE;
+}
+
+BOOL CCertificate::ReadOpusInfo() {
+  if (!m_pSignerInfo) return FALSE;
+  const CRYPT_ATTR_BLOB* value = FindAttributeValue(m_pSignerInfo->AuthAttrs, SPC_SP_OPUS_INFO_OBJID);
+  if (value == nullptr) return FALSE;
+
+  DWORD cbOpus = 0;
+  if (!CryptDecodeObject(kEncoding, SPC_SP_OPUS_INFO_OBJID, value->pbData, value->cbData, 0,
+                         nullptr, &cbOpus)) {
+    ReportError(L"CryptDecodeObject failed with ErrorCode", 150);
+    return FALSE;
+  }
+  veltrano::HeapPtr<SPC_SP_OPUS_INFO> opus(
+      static_cast<SPC_SP_OPUS_INFO*>(veltrano::AllocateBlock(cbOpus)));
+  if (!opus) {
+    ReportAllocationFailure(L"Unable to allocate memory for Publisher Info.", 159);
+    return FALSE;
+  }
+  if (!CryptDecodeObject(kEncoding, SPC_SP_OPUS_INFO_OBJID, value->pbData, value->cbData, 0,
+                         opus.get(), &cbOpus)) {
+    ReportError(L"CryptDecodeObject failed with ErrorCode", 174);
+    return FALSE;
+  }
+
+  // A copy that cannot be made stays null; that does not fail the operation.
+  m_pszProgramName = DuplicateWideString(opus->pwszProgramName);
+  m_pszPublisherLink = DuplicateWideString(LinkText(opus->pPublisherInfo));
+  m_pszMoreInfoLink = DuplicateWideString(LinkText(opus->pMoreInfo));
+  return TRUE;
+}
+
+BOOL CCertificate::ReadCounterSignerInfo() {
+  if (!m_pSignerInfo) return FALSE;
+  const CRYPT_ATTR_BLOB* value =
+      FindAttributeValue(m_pSignerInfo->UnauthAttrs, szOID_RSA_counterSign);
+  if (value == nullptr) return FALSE;
+
+  DWORD cbCounterSigner = 0;
+  if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value->pbData, value->cbData, 0, nullptr,
+                         &cbCounterSigner)) {
+    ReportError(L"CryptDecodeObject failed with ErrorCode", 314);
+    return FALSE;
+  }
+  veltrano::HeapPtr<CMSG_SIGNER_INFO> block(
+      static_cast<CMSG_SIGNER_INFO*>(veltrano::AllocateBlock(cbCounterSigner)));
+  if (!block) {
+    ReportAllocationFailure(L"Unable to allocate memory for timestamp Info.", 322);
+    return FALSE;
+  }
+  if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value->pbData, value->cbData, 0,
+                         block.get(), &cbCounterSigner)) {
+    ReportError(L"CryptDecodeObject failed with ErrorCode", 337);
+    return FALSE;
+  }
+  m_pCounterSignerInfo = std::move(block);
+  return TRUE;
+}
+
+BOOL CCertificate::ReadSigningTime(FILETIME* pSigningTime) {
+  if (!m_pCounterSignerInfo) return FALSE;
+  const CRYPT_ATTR_BLOB* value =
+      FindAttributeValue(m_pCounterSignerInfo->AuthAttrs, szOID_RSA_signingTime);
+  if (value == nullptr) return FALSE;
+
+  DWORD cbTime = sizeof(FILETIME);
+  if (!CryptDecodeObject(kEncoding, szOID_RSA_signingTime, value->pbData, value->cbData, 0,
+                         pSigningTime, &cbTime)) {
+    ReportError(L"CryptDecodeObject failed with ErrorCode", 383);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CCertificate::StampFileTime() {
+  HANDLE hFile = CreateFileW(m_strFile.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return FALSE;
+
+  FILETIME signingTime{};
+  if (!ReadSigningTime(&signingTime)) {
+    CloseHandle(hFile);
+    return FALSE;
+  }
+  const BOOL stamped = SetFileTime(hFile, nullptr, nullptr, &signingTime);
+  CloseHandle(hFile);
+  return stamped;
+}

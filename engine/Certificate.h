@@ -1,0 +1,68 @@
+// CCertificate: reads the timestamp of one file's embedded Authenticode
+// signature and writes it into the file's last-write time.
+//
+// One inspector serves one file. Its owner sets m_strFile, issues the
+// signature query into m_dwEncoding..m_hMsg, writes the file's header line
+// into m_log, then calls ReadSignerInfo, ReadOpusInfo, ReadCounterSignerInfo
+// and StampFileTime in that order, stopping at the first that returns FALSE.
+// Failed platform calls and failed heap requests are recorded in the log
+// "CertificateLog.log", which the inspector keeps open for its whole life.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+#include "engine/Heap.h"
+#include "platform/Win32.h"
+
+class CCertificate {
+ public:
+  // Opens the log for appending; every other member starts empty or null.
+  CCertificate();
+  // Closes the log, releases every block, closes the store and message.
+  ~CCertificate();
+
+  CCertificate(const CCertificate&) = delete;
+  CCertificate& operator=(const CCertificate&) = delete;
+
+  // Fetches signer 0's information from m_hMsg into m_pSignerInfo.
+  BOOL ReadSignerInfo();
+  // Requires the publisher (opus) attribute among the signer's authenticated
+  // attributes and keeps copies of its program name and link texts. FALSE
+  // without a record when the attribute is missing.
+  BOOL ReadOpusInfo();
+  // Decodes the timestamp counter-signature (an unauthenticated attribute)
+  // into m_pCounterSignerInfo. FALSE without a record when there is none.
+  BOOL ReadCounterSignerInfo();
+  // Decodes the counter-signer's signing time (UTC) into *pSigningTime. FALSE
+  // without a record, and *pSigningTime untouched, when there is none.
+  BOOL ReadSigningTime(FILETIME* pSigningTime);
+  // Opens m_strFile for attribute writing and sets its last-write time to the
+  // signing time; creation and access times and the content stay as they
+  // are. FALSE without a record when the file cannot be opened or stamped.
+  BOOL StampFileTime();
+  // Writes an error record with the thread's last-error code, if the log is
+  // open.
+  void ReportError(LPCWSTR pszMessage, int nSite);
+
+  std::wstring m_strFile;
+  DWORD m_dwEncoding = 0;
+  DWORD m_dwContentType = 0;
+  DWORD m_dwFormatType = 0;
+  HCERTSTORE m_hStore = nullptr;
+  HCRYPTMSG m_hMsg = nullptr;
+  veltrano::HeapPtr<wchar_t> m_pszProgramName;
+  veltrano::HeapPtr<wchar_t> m_pszPublisherLink;
+  veltrano::HeapPtr<wchar_t> m_pszMoreInfoLink;
+  veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pSignerInfo;
+  veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pCounterSignerInfo;
+  std::wofstream m_log;
+
+ private:
+  // A heap request failed: the site line and the message alone.
+  void ReportAllocationFailure(LPCWSTR pszMessage, int nSite);
+};
+
+// An owned copy of a null-terminated wide text, or null when no heap block
+// can be had (or the text is null).
+veltrano::HeapPtr<wchar_t> DuplicateWideString(LPCWSTR psz);

@@ -1,0 +1,34 @@
+// Raw heap blocks for variable-sized platform results and text copies.
+//
+// Every block the inspector owns comes from AllocateBlock and goes back
+// through ReleaseBlock. Tests install an allocation gate to make a chosen
+// request fail, so the out-of-memory paths can be exercised.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace veltrano {
+
+// A block of exactly `bytes` bytes, or null when none can be had. Requests
+// larger than any object can be (above PTRDIFF_MAX) fail without asking the
+// system allocator.
+void* AllocateBlock(std::size_t bytes);
+
+// Releases a block from AllocateBlock; null does nothing.
+void ReleaseBlock(void* block);
+
+struct BlockDeleter {
+  void operator()(void* block) const { ReleaseBlock(block); }
+};
+
+// An owned heap block viewed as T.
+template <typename T>
+using HeapPtr = std::unique_ptr<T, BlockDeleter>;
+
+// Consulted before every allocation; returning false makes that request fail.
+// Null (the default) lets every request through.
+using AllocationGate = bool (*)(std::size_t bytes);
+void SetAllocationGate(AllocationGate gate);
+
+}  // namespace veltrano

@@ -1,0 +1,123 @@
+#include "platform/WideText.h"
+
+namespace veltrano {
+namespace {
+
+constexpr char32_t kEscapeBase = 0xDC00;
+
+bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length and value of one valid UTF-8 sequence at s[i], or 0 when invalid.
+std::size_t DecodeOne(std::string_view s, std::size_t i, char32_t& cp) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  }
+  std::size_t len;
+  char32_t min;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2;
+    cp = b0 & 0x1F;
+    min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3;
+    cp = b0 & 0x0F;
+    min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4;
+    cp = b0 & 0x07;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (len > s.size() - i) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if (!IsContinuation(b)) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+void AppendWide(char32_t cp, std::wstring& out) {
+  if constexpr (sizeof(wchar_t) >= 4) {
+    out.push_back(static_cast<wchar_t>(cp));
+  } else {
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(cp));
+    }
+  }
+}
+
+}  // namespace
+
+std::wstring WideFromBytes(std::string_view bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    char32_t cp = 0;
+    const std::size_t len = DecodeOne(bytes, i, cp);
+    if (len == 0) {
+      AppendWide(kEscapeBase + static_cast<unsigned char>(bytes[i]), out);
+      ++i;
+    } else {
+      AppendWide(cp, out);
+      i += len;
+    }
+  }
+  return out;
+}
+
+bool AppendBytesForCodePoint(char32_t cp, std::string& out) {
+  if (cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
+    out.push_back(static_cast<char>(cp - kEscapeBase));
+    return true;
+  }
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+  return true;
+}
+
+std::optional<std::string> BytesFromWide(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = static_cast<char32_t>(text[i]);
+    if constexpr (sizeof(wchar_t) < 4) {
+      cp &= 0xFFFF;
+      // A high surrogate followed by a low one is one code point.
+      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+        const char32_t lo = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
+        if (lo >= 0xDC00 && lo <= 0xDFFF) {
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          ++i;
+        }
+      }
+    }
+    if (!AppendBytesForCodePoint(cp, out)) return std::nullopt;
+  }
+  return out;
+}
+
+}  // namespace veltrano

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine and builds Veltrano from a clean tree.
+#
+#   scripts/setup.sh run    install what the program needs, build it, start it
+#   scripts/setup.sh test   install what the tests need, build, run every test
+#
+# Debian packages are installed with apt-get (as root, or through sudo) and
+# only when they are missing.
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+
+mode=${1:-}
+case "$mode" in
+  run | test) ;;
+  *)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
+
+build_packages=(
+  cmake ninja-build g++ pkg-config
+  libwxgtk3.2-dev fonts-wqy-microhei
+)
+test_packages=(
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  tzdata openssl osslsigncode python3 npm
+  xvfb xauth x11-utils
+  gcab msitools
+)
+fuzz_packages=(clang libclang-rt-14-dev clang-format)
+
+packages=("${build_packages[@]}")
+if [ "$mode" = test ]; then
+  packages+=("${test_packages[@]}" "${fuzz_packages[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
+  echo "Installing: ${missing[*]}"
+  "${as_root[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends \
+    "${missing[@]}"
+fi
+
+if [ "$mode" = run ]; then
+  rm -rf build/release
+  cmake --preset release
+  cmake --build --preset release
+  if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display: starting veltrano under Xvfb." >&2
+    exec xvfb-run -a -s "-screen 0 1024x768x24" build/release/app/veltrano
+  fi
+  exec build/release/app/veltrano
+fi
+
+rm -rf build/dev
+cmake --preset dev
+cmake --build --preset dev
+# The dialog's tests need a display; Xvfb gives every run the same one.
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset dev
