@@ -11,8 +11,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 #include <wintrust.h>
 
 #include <ctime>
@@ -69,20 +69,27 @@ using __time64_t = std::int64_t;
 #define ERROR_NOT_ENOUGH_MEMORY 8UL
 #define ERROR_INVALID_DATA 13UL
 #define ERROR_NO_MORE_FILES 18UL
+#define ERROR_WRITE_PROTECT 19UL
+#define ERROR_GEN_FAILURE 31UL
 #define ERROR_SHARING_VIOLATION 32UL
+#define ERROR_NOT_SUPPORTED 50UL
 #define ERROR_INVALID_PARAMETER 87UL
+#define ERROR_INVALID_NAME 123UL
 #define ERROR_FILENAME_EXCED_RANGE 206UL
 #define ERROR_MORE_DATA 234UL
+#define ERROR_CANT_RESOLVE_FILENAME 1921UL
 
 #define S_OK (static_cast<HRESULT>(0x00000000L))
 #define E_FAIL (static_cast<HRESULT>(0x80004005L))
 #define E_INVALIDARG (static_cast<HRESULT>(0x80070057L))
 #define E_OUTOFMEMORY (static_cast<HRESULT>(0x8007000EL))
 
+#define CRYPT_E_INVALID_MSG_TYPE (static_cast<HRESULT>(0x80091004L))
 #define CRYPT_E_INVALID_INDEX (static_cast<HRESULT>(0x80091008L))
 #define CRYPT_E_NO_MATCH (static_cast<HRESULT>(0x80092009L))
 #define CRYPT_E_ASN1_EOD (static_cast<HRESULT>(0x80093102L))
 #define CRYPT_E_ASN1_CORRUPT (static_cast<HRESULT>(0x80093103L))
+#define CRYPT_E_ASN1_LARGE (static_cast<HRESULT>(0x80093104L))
 #define CRYPT_E_ASN1_BADTAG (static_cast<HRESULT>(0x8009310BL))
 #define CRYPT_E_ASN1_MEMORY (static_cast<HRESULT>(0x80093106L))
 #define CRYPT_E_OSS_ERROR (static_cast<HRESULT>(0x80093000L))
@@ -249,9 +256,8 @@ using PCMSG_SIGNER_INFO = CMSG_SIGNER_INFO*;
 
 BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpectedContentTypeFlags,
                       DWORD dwExpectedFormatTypeFlags, DWORD dwFlags,
-                      DWORD* pdwMsgAndCertEncodingType, DWORD* pdwContentType,
-                      DWORD* pdwFormatType, HCERTSTORE* phCertStore, HCRYPTMSG* phMsg,
-                      const void** ppvContext);
+                      DWORD* pdwMsgAndCertEncodingType, DWORD* pdwContentType, DWORD* pdwFormatType,
+                      HCERTSTORE* phCertStore, HCRYPTMSG* phMsg, const void** ppvContext);
 BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
                       DWORD* pcbData);
 BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,

@@ -1,0 +1,381 @@
+// The CryptoAPI calls the program makes: the embedded-signature query, the
+// signer information of the decoded message, and the three structure
+// decodes of the inspector. Results follow the platform's protocol: a size
+// query (no buffer) reports the bytes needed; a fetch fills one caller block
+// that holds the structure and everything it points to.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/DescriptorSource.h"
+#include "platform/Handles.h"
+#include "platform/Pkcs7.h"
+#include "platform/PosixError.h"
+#include "platform/SignatureLocator.h"
+#include "platform/WideText.h"
+#include "platform/Win32.h"
+
+namespace {
+
+using veltrano::ByteView;
+using veltrano::HandleKind;
+namespace der = veltrano::der;
+namespace pkcs7 = veltrano::pkcs7;
+
+constexpr DWORD kCertEncodingMask = 0x0000FFFF;
+
+// The decoded message behind an HCRYPTMSG. `data` holds views into `bytes`.
+struct Message {
+  std::vector<std::uint8_t> bytes;
+  pkcs7::SignedData data;
+};
+
+// The certificates behind an HCERTSTORE, each as its complete encoding.
+struct Store {
+  std::vector<std::vector<std::uint8_t>> certificates;
+};
+
+DWORD CodeOf(der::Error error) {
+  switch (error) {
+    case der::Error::kBadTag:
+      return static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
+    case der::Error::kEnd:
+      return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
+    case der::Error::kCorrupt:
+      break;
+  }
+  return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
+}
+
+// Sets the last-error code (a Win32 code or an HRESULT) and returns FALSE.
+BOOL Fail(long long code) {
+  SetLastError(static_cast<DWORD>(code));
+  return FALSE;
+}
+
+// Places a structure and the data it points to in one block. Run once
+// without a block to measure, then again over the caller's block to write:
+// both runs take the same pieces in the same order, so they agree on every
+// offset. Every piece starts at a multiple of 8 from the block's start.
+class FlatBlock {
+ public:
+  explicit FlatBlock(std::uint8_t* base) : base_(base) {}
+
+  std::size_t size() const { return used_; }
+
+  template <typename T>
+  T* Take(std::size_t count = 1) {
+    return static_cast<T*>(Reserve(sizeof(T) * count));
+  }
+
+  CRYPTOAPI_BLOB Blob(ByteView bytes) {
+    auto* p = static_cast<BYTE*>(Reserve(bytes.size()));
+    if (p != nullptr && !bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+    return CRYPTOAPI_BLOB{static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : p};
+  }
+
+  // The bytes in reverse order (INTEGER content to little-endian).
+  CRYPTOAPI_BLOB ReversedBlob(ByteView bytes) {
+    auto* p = static_cast<BYTE*>(Reserve(bytes.size()));
+    if (p != nullptr) {
+      for (std::size_t i = 0; i < bytes.size(); ++i) p[i] = bytes.data()[bytes.size() - 1 - i];
+    }
+    return CRYPTOAPI_BLOB{static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : p};
+  }
+
+  LPSTR Text(const std::string& text) {
+    auto* p = static_cast<char*>(Reserve(text.size() + 1));
+    if (p != nullptr) std::memcpy(p, text.c_str(), text.size() + 1);
+    return p;
+  }
+
+  LPWSTR Text(const std::wstring& text) {
+    auto* p = static_cast<wchar_t*>(Reserve((text.size() + 1) * sizeof(wchar_t)));
+    if (p != nullptr) std::memcpy(p, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    return p;
+  }
+
+ private:
+  void* Reserve(std::size_t bytes) {
+    used_ = (used_ + 7) & ~static_cast<std::size_t>(7);
+    void* p = base_ == nullptr ? nullptr : base_ + used_;
+    used_ += bytes;
+    return p;
+  }
+
+  std::uint8_t* base_;
+  std::size_t used_ = 0;
+};
+
+CRYPT_ALGORITHM_IDENTIFIER PlaceAlgorithm(FlatBlock& block, const pkcs7::Algorithm& alg) {
+  CRYPT_ALGORITHM_IDENTIFIER out{};
+  out.pszObjId = block.Text(alg.oid);
+  out.Parameters = block.Blob(alg.parameters);
+  return out;
+}
+
+CRYPT_ATTRIBUTES PlaceAttributes(FlatBlock& block, const std::vector<pkcs7::Attribute>& attrs) {
+  CRYPT_ATTRIBUTES out{static_cast<DWORD>(attrs.size()), nullptr};
+  if (attrs.empty()) return out;
+  out.rgAttr = block.Take<CRYPT_ATTRIBUTE>(attrs.size());
+  for (std::size_t i = 0; i < attrs.size(); ++i) {
+    CRYPT_ATTRIBUTE attr{};
+    attr.pszObjId = block.Text(attrs[i].oid);
+    attr.cValue = static_cast<DWORD>(attrs[i].values.size());
+    if (!attrs[i].values.empty()) {
+      attr.rgValue = block.Take<CRYPT_ATTR_BLOB>(attrs[i].values.size());
+      for (std::size_t v = 0; v < attrs[i].values.size(); ++v) {
+        const CRYPT_ATTR_BLOB blob = block.Blob(attrs[i].values[v]);
+        if (attr.rgValue != nullptr) attr.rgValue[v] = blob;
+      }
+    }
+    if (out.rgAttr != nullptr) out.rgAttr[i] = attr;
+  }
+  return out;
+}
+
+void PlaceSignerInfo(FlatBlock& block, const pkcs7::SignerInfo& si) {
+  auto* info = block.Take<CMSG_SIGNER_INFO>();
+  CMSG_SIGNER_INFO out{};
+  out.dwVersion = si.version;
+  out.Issuer = block.Blob(si.issuer);
+  out.SerialNumber = block.ReversedBlob(si.serialNumber);
+  out.HashAlgorithm = PlaceAlgorithm(block, si.digestAlgorithm);
+  out.HashEncryptionAlgorithm = PlaceAlgorithm(block, si.digestEncryptionAlgorithm);
+  out.EncryptedHash = block.Blob(si.encryptedDigest);
+  out.AuthAttrs = PlaceAttributes(block, si.authenticatedAttributes);
+  out.UnauthAttrs = PlaceAttributes(block, si.unauthenticatedAttributes);
+  if (info != nullptr) *info = out;
+}
+
+SPC_LINK* PlaceLink(FlatBlock& block, const std::optional<pkcs7::Link>& link) {
+  if (!link) return nullptr;
+  auto* place = block.Take<SPC_LINK>();
+  SPC_LINK out{};
+  out.dwLinkChoice = static_cast<DWORD>(link->choice);
+  switch (link->choice) {
+    case pkcs7::Link::Choice::kUrl:
+      out.pwszUrl = block.Text(link->text);
+      break;
+    case pkcs7::Link::Choice::kFile:
+      out.pwszFile = block.Text(link->text);
+      break;
+    case pkcs7::Link::Choice::kMoniker:
+      std::memcpy(out.Moniker.ClassId, link->classId.data(), sizeof(out.Moniker.ClassId));
+      out.Moniker.SerializedData = block.Blob(link->serializedData);
+      break;
+  }
+  if (place != nullptr) *place = out;
+  return place;
+}
+
+void PlaceOpusInfo(FlatBlock& block, const pkcs7::OpusInfo& opus) {
+  auto* info = block.Take<SPC_SP_OPUS_INFO>();
+  SPC_SP_OPUS_INFO out{};
+  if (opus.programName) out.pwszProgramName = block.Text(*opus.programName);
+  out.pMoreInfo = PlaceLink(block, opus.moreInfo);
+  out.pPublisherInfo = PlaceLink(block, opus.publisherInfo);
+  if (info != nullptr) *info = out;
+}
+
+// Size query or fetch for a structure placed by `place`: with no buffer,
+// reports the size; with one too small, ERROR_MORE_DATA and the size.
+template <typename Place>
+BOOL Deliver(Place place, void* pvData, DWORD* pcbData) {
+  FlatBlock measure(nullptr);
+  place(measure);
+  if (measure.size() > std::numeric_limits<DWORD>::max()) {
+    return Fail(CRYPT_E_ASN1_LARGE);
+  }
+  const auto needed = static_cast<DWORD>(measure.size());
+  if (pvData == nullptr) {
+    *pcbData = needed;
+    return TRUE;
+  }
+  if (*pcbData < needed) {
+    *pcbData = needed;
+    return Fail(ERROR_MORE_DATA);
+  }
+  FlatBlock write(static_cast<std::uint8_t*>(pvData));
+  place(write);
+  *pcbData = needed;
+  return TRUE;
+}
+
+enum class StructType { kUnknown, kSignerInfo, kOpusInfo, kSigningTime };
+
+StructType StructTypeOf(LPCSTR lpszStructType) {
+  // Types below 0x10000 are integers passed in the pointer; only larger
+  // values are texts that may be read.
+  const auto value = reinterpret_cast<ULONG_PTR>(lpszStructType);
+  if (value <= 0xFFFF) {
+    return value == reinterpret_cast<ULONG_PTR>(PKCS7_SIGNER_INFO) ? StructType::kSignerInfo
+                                                                   : StructType::kUnknown;
+  }
+  if (std::strcmp(lpszStructType, SPC_SP_OPUS_INFO_OBJID) == 0) return StructType::kOpusInfo;
+  if (std::strcmp(lpszStructType, szOID_RSA_signingTime) == 0) return StructType::kSigningTime;
+  return StructType::kUnknown;
+}
+
+// Closes the descriptor when it goes out of scope.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpectedContentTypeFlags,
+                      DWORD dwExpectedFormatTypeFlags, DWORD /*dwFlags*/,
+                      DWORD* pdwMsgAndCertEncodingType, DWORD* pdwContentType, DWORD* pdwFormatType,
+                      HCERTSTORE* phCertStore, HCRYPTMSG* phMsg, const void** ppvContext) {
+  if (pvObject == nullptr) return Fail(E_INVALIDARG);
+  if (dwObjectType != CERT_QUERY_OBJECT_FILE && dwObjectType != CERT_QUERY_OBJECT_BLOB) {
+    return Fail(E_INVALIDARG);
+  }
+  // Only a signature embedded in a file, in binary form, is looked for.
+  if (dwObjectType != CERT_QUERY_OBJECT_FILE ||
+      (dwExpectedContentTypeFlags & CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED) == 0 ||
+      (dwExpectedFormatTypeFlags & CERT_QUERY_FORMAT_FLAG_BINARY) == 0) {
+    return Fail(CRYPT_E_NO_MATCH);
+  }
+
+  const std::wstring_view widePath(static_cast<LPCWSTR>(pvObject));
+  const auto path = veltrano::BytesFromWide(widePath);
+  if (!path) return Fail(ERROR_INVALID_NAME);
+  if (path->empty()) return Fail(ERROR_PATH_NOT_FOUND);
+
+  // Non-blocking, so a FIFO without a writer cannot hold the run.
+  Descriptor file;
+  file.fd = ::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file.fd < 0) {
+    const int err = errno;
+    // A socket or a device without a driver is no file with a signature.
+    if (err == ENXIO || err == ENODEV) return Fail(CRYPT_E_NO_MATCH);
+    return Fail(veltrano::OpenErrorFromErrno(err, *path));
+  }
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) return Fail(veltrano::ErrorFromErrno(errno));
+  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (!S_ISREG(st.st_mode)) return Fail(CRYPT_E_NO_MATCH);
+
+  const veltrano::DescriptorSource source(file.fd, static_cast<std::uint64_t>(st.st_size));
+  auto signature = veltrano::LocateEmbeddedSignature(source, widePath);
+  if (!signature) return Fail(CRYPT_E_NO_MATCH);
+
+  auto message = std::make_unique<Message>();
+  message->bytes = std::move(*signature);
+  auto decoded = pkcs7::DecodeSignedData(ByteView(message->bytes));
+  if (!decoded) return Fail(CRYPT_E_NO_MATCH);
+  message->data = std::move(*decoded);
+
+  if (pdwMsgAndCertEncodingType != nullptr) {
+    *pdwMsgAndCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+  }
+  if (pdwContentType != nullptr) *pdwContentType = CERT_QUERY_CONTENT_PKCS7_SIGNED_EMBED;
+  if (pdwFormatType != nullptr) *pdwFormatType = CERT_QUERY_FORMAT_BINARY;
+  if (ppvContext != nullptr) *ppvContext = nullptr;
+  if (phCertStore != nullptr) {
+    auto store = std::make_unique<Store>();
+    for (ByteView cert : message->data.certificates) store->certificates.push_back(cert.ToVector());
+    veltrano::RegisterHandle(store.get(), HandleKind::kCertStore);
+    *phCertStore = store.release();
+  }
+  if (phMsg != nullptr) {
+    veltrano::RegisterHandle(message.get(), HandleKind::kCryptMsg);
+    *phMsg = message.release();
+  }
+  return TRUE;
+}
+
+BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
+                      DWORD* pcbData) {
+  if (!veltrano::IsLiveHandle(hCryptMsg, HandleKind::kCryptMsg) || pcbData == nullptr) {
+    return Fail(E_INVALIDARG);
+  }
+  const auto* message = static_cast<const Message*>(hCryptMsg);
+  const auto& signers = message->data.signers;
+  switch (dwParamType) {
+    case CMSG_SIGNER_COUNT_PARAM: {
+      const auto count = static_cast<DWORD>(signers.size());
+      return Deliver(
+          [count](FlatBlock& block) {
+            if (auto* p = block.Take<DWORD>()) *p = count;
+          },
+          pvData, pcbData);
+    }
+    case CMSG_SIGNER_INFO_PARAM: {
+      if (dwIndex >= signers.size()) return Fail(CRYPT_E_INVALID_INDEX);
+      const pkcs7::SignerInfo& si = signers[dwIndex];
+      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvData, pcbData);
+    }
+    default:
+      return Fail(CRYPT_E_INVALID_MSG_TYPE);
+  }
+}
+
+BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
+                       DWORD cbEncoded, DWORD /*dwFlags*/, void* pvStructInfo,
+                       DWORD* pcbStructInfo) {
+  if (pcbStructInfo == nullptr) return Fail(E_INVALIDARG);
+  // No decoder is installed for other encodings or types; the platform
+  // reports the failed lookup of one as ERROR_FILE_NOT_FOUND.
+  const StructType type = StructTypeOf(lpszStructType);
+  if ((dwCertEncodingType & kCertEncodingMask) != X509_ASN_ENCODING ||
+      type == StructType::kUnknown) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  if (cbEncoded == 0) return Fail(CRYPT_E_ASN1_EOD);
+  if (pbEncoded == nullptr) return Fail(E_INVALIDARG);
+  const ByteView encoded(pbEncoded, cbEncoded);
+
+  switch (type) {
+    case StructType::kSignerInfo: {
+      const auto si = pkcs7::DecodeSignerInfo(encoded);
+      if (!si) return Fail(CodeOf(si.error()));
+      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, *si); }, pvStructInfo,
+                     pcbStructInfo);
+    }
+    case StructType::kOpusInfo: {
+      const auto opus = pkcs7::DecodeOpusInfo(encoded);
+      if (!opus) return Fail(CodeOf(opus.error()));
+      return Deliver([&opus](FlatBlock& block) { PlaceOpusInfo(block, *opus); }, pvStructInfo,
+                     pcbStructInfo);
+    }
+    case StructType::kSigningTime: {
+      const auto ticks = pkcs7::DecodeUtcTime(encoded);
+      if (!ticks) return Fail(CodeOf(ticks.error()));
+      const FILETIME ft{static_cast<DWORD>(*ticks & 0xFFFFFFFFu), static_cast<DWORD>(*ticks >> 32)};
+      return Deliver(
+          [&ft](FlatBlock& block) {
+            if (auto* p = block.Take<FILETIME>()) std::memcpy(p, &ft, sizeof ft);
+          },
+          pvStructInfo, pcbStructInfo);
+    }
+    case StructType::kUnknown:
+      break;
+  }
+  return Fail(ERROR_FILE_NOT_FOUND);
+}
+
+BOOL CryptMsgClose(HCRYPTMSG hCryptMsg) {
+  if (hCryptMsg == nullptr) return TRUE;
+  if (!veltrano::UnregisterHandle(hCryptMsg, HandleKind::kCryptMsg)) return Fail(E_INVALIDARG);
+  delete static_cast<Message*>(hCryptMsg);
+  return TRUE;
+}
+
+BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD /*dwFlags*/) {
+  if (hCertStore == nullptr) return TRUE;
+  if (!veltrano::UnregisterHandle(hCertStore, HandleKind::kCertStore)) return Fail(E_INVALIDARG);
+  delete static_cast<Store*>(hCertStore);
+  return TRUE;
+}

@@ -1,0 +1,122 @@
+// Opening a file for its attributes and setting its times.
+//
+// A file handle holds an O_PATH descriptor: it reaches the file's metadata
+// and never its contents, so nothing done through it can change a byte of
+// the file. Only attribute access and OPEN_EXISTING are supported; the
+// program never asks for more.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+
+#include "platform/FileTimes.h"
+#include "platform/Handles.h"
+#include "platform/PosixError.h"
+#include "platform/WideText.h"
+#include "platform/Win32.h"
+
+namespace {
+
+using veltrano::HandleKind;
+
+struct FileObject {
+  int fd = -1;
+  DWORD access = 0;
+};
+
+HANDLE FailOpen(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+// A time the platform treats as "leave this one alone": zero, and the two
+// values that switch the file system's own updates off and on again.
+bool LeavesTimeAlone(const FILETIME& ft) {
+  const std::uint64_t ticks = veltrano::TicksOf(ft);
+  return ticks == 0 || ticks == 0xFFFFFFFFFFFFFFFFULL || ticks == 0xFFFFFFFFFFFFFFFEULL;
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+                   LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
+                   DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
+  if (lpFileName == nullptr) return FailOpen(ERROR_INVALID_PARAMETER);
+  if ((dwDesiredAccess & ~(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES)) != 0 ||
+      dwCreationDisposition != OPEN_EXISTING) {
+    return FailOpen(ERROR_INVALID_PARAMETER);
+  }
+  const auto path = veltrano::BytesFromWide(lpFileName);
+  if (!path) return FailOpen(ERROR_INVALID_NAME);
+  if (path->empty()) return FailOpen(ERROR_PATH_NOT_FOUND);
+
+  const int fd = ::open(path->c_str(), O_PATH | O_CLOEXEC);
+  if (fd < 0) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return FailOpen(veltrano::ErrorFromErrno(err));
+  }
+  // A folder cannot be opened as a file (no backup semantics are asked for).
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return FailOpen(ERROR_ACCESS_DENIED);
+  }
+  auto* object = new FileObject{fd, dwDesiredAccess};
+  veltrano::RegisterHandle(object, HandleKind::kFile);
+  SetLastError(ERROR_SUCCESS);
+  return object;
+}
+
+BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
+                 const FILETIME* lpLastWriteTime) {
+  if (!veltrano::IsLiveHandle(hFile, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
+  const auto* object = static_cast<const FileObject*>(hFile);
+  if ((object->access & FILE_WRITE_ATTRIBUTES) == 0) return Fail(ERROR_ACCESS_DENIED);
+  // The file systems here keep no settable creation time; refuse rather than
+  // report a change that did not happen.
+  if (lpCreationTime != nullptr && !LeavesTimeAlone(*lpCreationTime)) {
+    return Fail(ERROR_NOT_SUPPORTED);
+  }
+
+  timespec times[2];
+  const FILETIME* wanted[2] = {lpLastAccessTime, lpLastWriteTime};
+  bool any = false;
+  for (int i = 0; i < 2; ++i) {
+    if (wanted[i] == nullptr || LeavesTimeAlone(*wanted[i])) {
+      times[i].tv_sec = 0;
+      times[i].tv_nsec = UTIME_OMIT;
+      continue;
+    }
+    if (veltrano::TicksOf(*wanted[i]) > static_cast<std::uint64_t>(INT64_MAX)) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    times[i] = veltrano::TimespecOf(*wanted[i]);
+    any = true;
+  }
+  if (!any) return TRUE;
+
+  // O_PATH descriptors take no futimens; their /proc entry leads to the file.
+  const std::string procPath = "/proc/self/fd/" + std::to_string(object->fd);
+  if (::utimensat(AT_FDCWD, procPath.c_str(), times, 0) != 0) {
+    return Fail(veltrano::ErrorFromErrno(errno));
+  }
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+  if (!veltrano::UnregisterHandle(hObject, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
+  auto* object = static_cast<FileObject*>(hObject);
+  ::close(object->fd);
+  delete object;
+  return TRUE;
+}

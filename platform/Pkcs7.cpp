@@ -1,0 +1,367 @@
+#include "platform/Pkcs7.h"
+
+#include <array>
+
+namespace veltrano::pkcs7 {
+namespace {
+
+using der::Element;
+using der::Error;
+using der::Reader;
+using der::Result;
+namespace tag = der::tag;
+
+// Evaluates a Result-returning expression; returns its error from the
+// enclosing function on failure, else binds the value.
+#define VELTRANO_TRY(name, expr) \
+  auto name = (expr);            \
+  if (!name) return name.error()
+
+// Checks that every element inside `element` is well formed.
+Result<bool> CheckChildren(const Reader& parent, const Element& element) {
+  Reader r = parent.Enter(element);
+  while (!r.AtEnd()) {
+    VELTRANO_TRY(child, r.Next());
+  }
+  return true;
+}
+
+Result<Algorithm> DecodeAlgorithm(Reader& reader) {
+  VELTRANO_TRY(seq, reader.Expect(tag::kSequence));
+  Reader r = reader.Enter(*seq);
+  VELTRANO_TRY(oid, r.Expect(tag::kOid));
+  VELTRANO_TRY(text, der::OidText(oid->content));
+  Algorithm alg;
+  alg.oid = std::move(*text);
+  alg.parameters = r.Rest();
+  VELTRANO_TRY(ok, CheckChildren(reader, *seq));
+  return alg;
+}
+
+Result<std::vector<Attribute>> DecodeAttributes(const Reader& parent, const Element& set) {
+  std::vector<Attribute> out;
+  Reader r = parent.Enter(set);
+  while (!r.AtEnd()) {
+    VELTRANO_TRY(seq, r.Expect(tag::kSequence));
+    Reader a = r.Enter(*seq);
+    VELTRANO_TRY(oid, a.Expect(tag::kOid));
+    VELTRANO_TRY(text, der::OidText(oid->content));
+    VELTRANO_TRY(values, a.Expect(tag::kSet));
+    if (!a.AtEnd()) return Error::kCorrupt;
+    Attribute attr;
+    attr.oid = std::move(*text);
+    Reader v = a.Enter(*values);
+    while (!v.AtEnd()) {
+      VELTRANO_TRY(value, v.Next());
+      attr.values.push_back(value->encoding);
+    }
+    out.push_back(std::move(attr));
+  }
+  return out;
+}
+
+// Appends one code point as wide text (a UTF-16 pair where wchar_t is 16-bit).
+void AppendCodePoint(char32_t cp, std::wstring& out) {
+  if constexpr (sizeof(wchar_t) >= 4) {
+    out.push_back(static_cast<wchar_t>(cp));
+  } else {
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(cp));
+    }
+  }
+}
+
+Result<std::wstring> BmpText(ByteView content) {
+  if (content.size() % 2 != 0) return Error::kCorrupt;
+  std::wstring out;
+  out.reserve(content.size() / 2);
+  const std::size_t units = content.size() / 2;
+  auto unit = [&content](std::size_t i) -> char32_t {
+    return static_cast<char32_t>((content.data()[2 * i] << 8) | content.data()[2 * i + 1]);
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    const char32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+      const char32_t low = unit(i + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendCodePoint(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
+        ++i;
+        continue;
+      }
+    }
+    // A lone surrogate is kept as the code unit it is.
+    out.push_back(static_cast<wchar_t>(u));
+  }
+  return out;
+}
+
+std::wstring Ia5Text(ByteView content) {
+  std::wstring out;
+  out.reserve(content.size());
+  for (std::size_t i = 0; i < content.size(); ++i) out.push_back(content.data()[i]);
+  return out;
+}
+
+// SpcString ::= CHOICE { unicode [0] IMPLICIT BMPString, ascii [1] IMPLICIT
+// IA5String }, the only element of `r`.
+Result<std::wstring> DecodeSpcString(Reader& r) {
+  VELTRANO_TRY(e, r.Next());
+  if (!r.AtEnd()) return Error::kCorrupt;
+  if (e->tag == tag::ContextPrimitive(0)) return BmpText(e->content);
+  if (e->tag == tag::ContextPrimitive(1)) return Ia5Text(e->content);
+  return Error::kBadTag;
+}
+
+// SpcLink ::= CHOICE { url [0] IMPLICIT IA5String, moniker [1] IMPLICIT
+// SpcSerializedObject, file [2] EXPLICIT SpcString }, the only element of `r`.
+Result<Link> DecodeSpcLink(Reader& r) {
+  VELTRANO_TRY(e, r.Next());
+  if (!r.AtEnd()) return Error::kCorrupt;
+  Link link;
+  if (e->tag == tag::ContextPrimitive(0)) {
+    link.choice = Link::Choice::kUrl;
+    link.text = Ia5Text(e->content);
+  } else if (e->tag == tag::Context(1)) {
+    link.choice = Link::Choice::kMoniker;
+    Reader m = r.Enter(*e);
+    VELTRANO_TRY(classId, m.Expect(tag::kOctetString));
+    if (classId->content.size() != 16) return Error::kCorrupt;
+    VELTRANO_TRY(data, m.Expect(tag::kOctetString));
+    if (!m.AtEnd()) return Error::kCorrupt;
+    link.classId = classId->content;
+    link.serializedData = data->content;
+  } else if (e->tag == tag::Context(2)) {
+    link.choice = Link::Choice::kFile;
+    Reader f = r.Enter(*e);
+    VELTRANO_TRY(text, DecodeSpcString(f));
+    link.text = std::move(*text);
+  } else {
+    return Error::kBadTag;
+  }
+  return link;
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+unsigned DaysInMonth(unsigned year, unsigned month) {
+  static constexpr std::array<unsigned, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month == 2 && (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0))) return 29;
+  return kDays[month - 1];
+}
+
+}  // namespace
+
+Result<SignerInfo> DecodeSignerInfo(Reader& reader) {
+  VELTRANO_TRY(seq, reader.Expect(tag::kSequence));
+  Reader r = reader.Enter(*seq);
+  SignerInfo si;
+
+  VELTRANO_TRY(version, r.Expect(tag::kInteger));
+  VELTRANO_TRY(versionValue, der::SmallUnsigned(version->content));
+  si.version = *versionValue;
+
+  VELTRANO_TRY(issuerAndSerial, r.Expect(tag::kSequence));
+  Reader ias = r.Enter(*issuerAndSerial);
+  VELTRANO_TRY(issuer, ias.Expect(tag::kSequence));
+  VELTRANO_TRY(serial, ias.Expect(tag::kInteger));
+  if (!ias.AtEnd() || serial->content.empty()) return Error::kCorrupt;
+  si.issuer = issuer->encoding;
+  si.serialNumber = serial->content;
+
+  VELTRANO_TRY(digest, DecodeAlgorithm(r));
+  si.digestAlgorithm = std::move(*digest);
+
+  VELTRANO_TRY(auth, r.Optional(tag::Context(0)));
+  if (*auth) {
+    VELTRANO_TRY(attrs, DecodeAttributes(r, **auth));
+    si.authenticatedAttributes = std::move(*attrs);
+  }
+
+  VELTRANO_TRY(encryption, DecodeAlgorithm(r));
+  si.digestEncryptionAlgorithm = std::move(*encryption);
+
+  VELTRANO_TRY(encrypted, r.Expect(tag::kOctetString));
+  si.encryptedDigest = encrypted->content;
+
+  VELTRANO_TRY(unauth, r.Optional(tag::Context(1)));
+  if (*unauth) {
+    VELTRANO_TRY(attrs, DecodeAttributes(r, **unauth));
+    si.unauthenticatedAttributes = std::move(*attrs);
+  }
+  if (!r.AtEnd()) return Error::kCorrupt;
+  return si;
+}
+
+Result<SignerInfo> DecodeSignerInfo(ByteView data) {
+  Reader r(data);
+  return DecodeSignerInfo(r);
+}
+
+Result<SignedData> DecodeSignedData(ByteView data) {
+  Reader top(data);
+  VELTRANO_TRY(contentInfo, top.Expect(tag::kSequence));
+  Reader ci = top.Enter(*contentInfo);
+  VELTRANO_TRY(type, ci.Expect(tag::kOid));
+  VELTRANO_TRY(typeText, der::OidText(type->content));
+  if (*typeText != kSignedDataOid) return Error::kCorrupt;
+  VELTRANO_TRY(explicitContent, ci.Expect(tag::Context(0)));
+  if (!ci.AtEnd()) return Error::kCorrupt;
+
+  Reader ec = ci.Enter(*explicitContent);
+  VELTRANO_TRY(signedData, ec.Expect(tag::kSequence));
+  if (!ec.AtEnd()) return Error::kCorrupt;
+
+  Reader sd = ec.Enter(*signedData);
+  SignedData out;
+  VELTRANO_TRY(version, sd.Expect(tag::kInteger));
+  VELTRANO_TRY(versionValue, der::SmallUnsigned(version->content));
+  out.version = *versionValue;
+
+  VELTRANO_TRY(digestAlgorithms, sd.Expect(tag::kSet));
+  {
+    Reader d = sd.Enter(*digestAlgorithms);
+    while (!d.AtEnd()) {
+      VELTRANO_TRY(alg, DecodeAlgorithm(d));
+    }
+  }
+
+  // The signed content (SpcIndirectDataContent in Authenticode): a
+  // ContentInfo that only has to be well formed here.
+  VELTRANO_TRY(inner, sd.Expect(tag::kSequence));
+  {
+    Reader i = sd.Enter(*inner);
+    VELTRANO_TRY(innerType, i.Expect(tag::kOid));
+    VELTRANO_TRY(innerTypeText, der::OidText(innerType->content));
+    VELTRANO_TRY(innerContent, i.Optional(tag::Context(0)));
+    if (*innerContent) {
+      VELTRANO_TRY(ok, CheckChildren(i, **innerContent));
+    }
+    if (!i.AtEnd()) return Error::kCorrupt;
+  }
+
+  VELTRANO_TRY(certificates, sd.Optional(tag::Context(0)));
+  if (*certificates) {
+    Reader c = sd.Enter(**certificates);
+    while (!c.AtEnd()) {
+      VELTRANO_TRY(cert, c.Next());
+      out.certificates.push_back(cert->encoding);
+    }
+  }
+  VELTRANO_TRY(crls, sd.Optional(tag::Context(1)));
+  if (*crls) {
+    VELTRANO_TRY(ok, CheckChildren(sd, **crls));
+  }
+
+  VELTRANO_TRY(signerInfos, sd.Expect(tag::kSet));
+  Reader s = sd.Enter(*signerInfos);
+  while (!s.AtEnd()) {
+    VELTRANO_TRY(signer, DecodeSignerInfo(s));
+    out.signers.push_back(std::move(*signer));
+  }
+  if (!sd.AtEnd()) return Error::kCorrupt;
+  return out;
+}
+
+Result<OpusInfo> DecodeOpusInfo(ByteView data) {
+  Reader top(data);
+  VELTRANO_TRY(seq, top.Expect(tag::kSequence));
+  Reader r = top.Enter(*seq);
+  OpusInfo info;
+
+  VELTRANO_TRY(name, r.Optional(tag::Context(0)));
+  if (*name) {
+    Reader n = r.Enter(**name);
+    VELTRANO_TRY(text, DecodeSpcString(n));
+    info.programName = std::move(*text);
+  }
+  VELTRANO_TRY(moreInfo, r.Optional(tag::Context(1)));
+  if (*moreInfo) {
+    Reader m = r.Enter(**moreInfo);
+    VELTRANO_TRY(link, DecodeSpcLink(m));
+    info.moreInfo = std::move(*link);
+  }
+  VELTRANO_TRY(publisher, r.Optional(tag::Context(2)));
+  if (*publisher) {
+    Reader p = r.Enter(**publisher);
+    VELTRANO_TRY(link, DecodeSpcLink(p));
+    info.publisherInfo = std::move(*link);
+  }
+  if (!r.AtEnd()) return Error::kCorrupt;
+  return info;
+}
+
+Result<std::uint64_t> DecodeUtcTime(ByteView data) {
+  Reader top(data);
+  VELTRANO_TRY(e, top.Expect(tag::kUtcTime));
+  const ByteView text = e->content;
+  std::size_t pos = 0;
+  // Two decimal digits at pos, or nothing.
+  auto twoDigits = [&text, &pos]() -> std::optional<unsigned> {
+    if (!text.Contains(pos, 2)) return std::nullopt;
+    const std::uint8_t a = text.data()[pos];
+    const std::uint8_t b = text.data()[pos + 1];
+    if (a < '0' || a > '9' || b < '0' || b > '9') return std::nullopt;
+    pos += 2;
+    return static_cast<unsigned>((a - '0') * 10 + (b - '0'));
+  };
+  auto isDigitAt = [&text](std::size_t at) {
+    const auto c = text.U8(at);
+    return c && *c >= '0' && *c <= '9';
+  };
+
+  const auto yy = twoDigits();
+  const auto month = twoDigits();
+  const auto day = twoDigits();
+  const auto hour = twoDigits();
+  const auto minute = twoDigits();
+  if (!yy || !month || !day || !hour || !minute) return Error::kCorrupt;
+  unsigned second = 0;
+  if (isDigitAt(pos)) {
+    const auto s = twoDigits();
+    if (!s) return Error::kCorrupt;
+    second = *s;
+  }
+  std::int64_t offsetMinutes = 0;
+  const auto zone = text.U8(pos);
+  if (!zone) return Error::kCorrupt;
+  ++pos;
+  if (*zone == '+' || *zone == '-') {
+    const auto oh = twoDigits();
+    const auto om = twoDigits();
+    if (!oh || !om || *oh > 23 || *om > 59) return Error::kCorrupt;
+    offsetMinutes = static_cast<std::int64_t>(*oh) * 60 + *om;
+    if (*zone == '-') offsetMinutes = -offsetMinutes;
+  } else if (*zone != 'Z') {
+    return Error::kCorrupt;
+  }
+  if (pos != text.size()) return Error::kCorrupt;
+
+  const unsigned year = *yy < 50 ? 2000 + *yy : 1900 + *yy;
+  if (*month < 1 || *month > 12 || *day < 1 || *day > DaysInMonth(year, *month) || *hour > 23 ||
+      *minute > 59 || second > 59) {
+    return Error::kCorrupt;
+  }
+  // Days from 1601-01-01 to 1970-01-01.
+  constexpr std::int64_t kDays1601To1970 = 134774;
+  const std::int64_t seconds = (DaysFromCivil(year, *month, *day) + kDays1601To1970) * 86400 +
+                               static_cast<std::int64_t>(*hour) * 3600 +
+                               static_cast<std::int64_t>(*minute) * 60 + second -
+                               offsetMinutes * 60;
+  return static_cast<std::uint64_t>(seconds) * 10000000ULL;
+}
+
+#undef VELTRANO_TRY
+
+}  // namespace veltrano::pkcs7
