@@ -15,7 +15,7 @@ TEST(WideText, EveryByteSequenceSurvivesTheRoundTrip) {
   // Invalid lead bytes, truncated sequences, overlong forms, encoded
   // surrogates and bytes that look like escapes once decoded.
   const std::string cases[] = {
-      "\xFF",         "a\x80z",         "\xE6\x96",          "\xC0\xAF",
+      "\xFF",         "a\x80z",           "\xE6\x96",         "\xC0\xAF",
       "\xED\xB2\x80", "\xF4\x90\x80\x80", "\xE6\x96\x87\xFF", std::string("x\0y", 3),
   };
   for (const std::string& bytes : cases) {
