@@ -1,5 +1,7 @@
 // The Authenticode signature of a PE32 or PE32+ image: the first entry of the
 // attribute certificate table (data directory 4).
+#include <algorithm>
+
 #include "platform/Bytes.h"
 #include "platform/SignatureLocator.h"
 
