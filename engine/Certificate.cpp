@@ -104,7 +104,8 @@ BOOL CCertificate::ReadSignerInfo() {
 
 BOOL CCertificate::ReadOpusInfo() {
   if (!m_pSignerInfo) return FALSE;
-  const CRYPT_ATTR_BLOB* value = FindAttributeValue(m_pSignerInfo->AuthAttrs, SPC_SP_OPUS_INFO_OBJID);
+  const CRYPT_ATTR_BLOB* value =
+      FindAttributeValue(m_pSignerInfo->AuthAttrs, SPC_SP_OPUS_INFO_OBJID);
   if (value == nullptr) return FALSE;
 
   DWORD cbOpus = 0;
@@ -150,8 +151,8 @@ BOOL CCertificate::ReadCounterSignerInfo() {
     ReportAllocationFailure(L"Unable to allocate memory for timestamp Info.", 322);
     return FALSE;
   }
-  if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value->pbData, value->cbData, 0,
-                         block.get(), &cbCounterSigner)) {
+  if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value->pbData, value->cbData, 0, block.get(),
+                         &cbCounterSigner)) {
     ReportError(L"CryptDecodeObject failed with ErrorCode", 337);
     return FALSE;
   }

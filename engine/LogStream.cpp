@@ -58,9 +58,7 @@ class LogCodecvt : public std::codecvt<wchar_t, char, std::mbstate_t> {
 
   int do_encoding() const noexcept override { return 0; }
   bool do_always_noconv() const noexcept override { return false; }
-  int do_length(std::mbstate_t&, const char*, const char*, std::size_t) const override {
-    return 0;
-  }
+  int do_length(std::mbstate_t&, const char*, const char*, std::size_t) const override { return 0; }
   int do_max_length() const noexcept override { return 4; }
 };
 

@@ -22,7 +22,7 @@ inline constexpr wchar_t kPathSeparator = L'/';
 #endif
 
 // Control ids of the main dialog.
-inline constexpr int IDC_EXIT = 1;  // IDOK
+inline constexpr int IDC_EXIT = 1;   // IDOK
 inline constexpr int IDC_ABOUT = 2;  // IDCANCEL
 inline constexpr int IDC_CHANGE_TIME = 3;
 inline constexpr int IDC_SINGLE_FILE = 1000;
