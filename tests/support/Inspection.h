@@ -1,0 +1,103 @@
+// Helpers shared by the tests that drive CCertificate over files on disk:
+// scratch folders, the current directory, file times and contents, and the
+// inspector's chain run exactly as the batch run runs it for one entry.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Win32.h"
+
+namespace veltrano::testing {
+
+// A new empty folder under the build tree's scratch area, removed with its
+// content when the object goes.
+class ScratchDir {
+ public:
+  explicit ScratchDir(std::string_view label);
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Makes `dir` the process's current directory until the object goes.
+class CurrentDirectory {
+ public:
+  explicit CurrentDirectory(const std::filesystem::path& dir);
+  ~CurrentDirectory();
+  CurrentDirectory(const CurrentDirectory&) = delete;
+  CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// A file's access and modification times, to the nanosecond.
+struct FileStamps {
+  timespec access{};
+  timespec modification{};
+};
+bool operator==(const timespec& a, const timespec& b);
+FileStamps StampsOf(const std::filesystem::path& file);
+// Sets both times exactly. Uses the path's bytes, so any name works.
+void SetStamps(const std::filesystem::path& file, const FileStamps& stamps);
+
+// Times a test sets on an input before the run: a modification time far from
+// any signing time, and an access time an hour ahead of the clock. Linux's
+// relatime updates the access time on a read only while it is not later than
+// the modification and change times, so reading the file (the signature
+// query does) leaves this one alone; a change seen afterwards is the
+// inspector's doing.
+FileStamps DistinctStamps();
+
+std::string ReadBytes(const std::filesystem::path& file);
+void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
+
+// The log in the current directory, or nothing when there is none.
+std::optional<std::string> ReadLog();
+
+// A wide path for a file-system path, exactly as the directory search gives
+// it (invalid UTF-8 bytes become escape code points).
+std::wstring WidePath(const std::filesystem::path& file);
+
+// How far the chain got.
+enum class Step { Query, SignerInfo, OpusInfo, CounterSigner, Stamp, Done };
+
+struct Inspection {
+  Step stoppedAt = Step::Query;  // the step that returned 0, or Done
+  BOOL stamped = FALSE;
+  DWORD lastError = 0;   // the thread's code right after the chain ended
+  FILETIME displayed{};  // what the owner shows after a stamp (zero otherwise)
+  bool logOpen = false;
+  // The inspector's copies of the opus texts (nothing for a null member).
+  std::optional<std::wstring> programName;
+  std::optional<std::wstring> publisherLink;
+  std::optional<std::wstring> moreInfoLink;
+};
+
+// One entry of the batch run: construct the inspector, set the path, write
+// the header line, query the signature (a failure gets its site-74 record),
+// then ReadSignerInfo, ReadOpusInfo, ReadCounterSignerInfo and StampFileTime
+// while each succeeds, and ReadSigningTime for the row after a stamp.
+Inspection InspectFile(const std::wstring& path);
+inline Inspection InspectFile(const std::filesystem::path& file) {
+  return InspectFile(WidePath(file));
+}
+
+// The log's header line for a path, as the owner writes it (UTF-8).
+std::string HeaderLine(const std::filesystem::path& file);
+
+// The FILETIME of a whole number of seconds since 1970 (UTC).
+FILETIME FileTimeOfUnix(std::int64_t seconds);
+
+}  // namespace veltrano::testing
