@@ -6,10 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <system_error>
 
 #include "engine/Certificate.h"
@@ -37,12 +35,6 @@ ScratchDir::ScratchDir(std::string_view label) {
 
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
-  // Tests may leave read-only folders behind; make everything removable.
-  for (auto it = fs::recursive_directory_iterator(path_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  }
   fs::remove_all(path_, ignored);
 }
 
@@ -90,11 +82,6 @@ void WriteBytes(const fs::path& file, std::string_view bytes) {
   if (!out) Fail("write " + file.string());
 }
 
-std::optional<std::string> ReadLog() {
-  if (!fs::is_regular_file("CertificateLog.log")) return std::nullopt;
-  return ReadBytes("CertificateLog.log");
-}
-
 std::wstring WidePath(const fs::path& file) { return WideFromBytes(file.native()); }
 
 std::string HeaderLine(const fs::path& file) {
@@ -107,7 +94,7 @@ FILETIME FileTimeOfUnix(std::int64_t seconds) {
                                  static_cast<std::int64_t>(kEpochDifferenceTicks)));
 }
 
-Inspection InspectFile(const std::wstring& path) {
+Inspection InspectFile(const std::wstring& path, const AfterQuery& afterQuery) {
   Inspection result;
   CCertificate cert;
   cert.m_strFile = path;
@@ -134,6 +121,7 @@ Inspection InspectFile(const std::wstring& path) {
     cert.ReportError(L"CryptQueryObject failed with ErrorCode", 74);
     return finish(Step::Query);
   }
+  if (afterQuery) afterQuery(cert);
   if (!cert.ReadSignerInfo()) return finish(Step::SignerInfo);
   if (!cert.ReadOpusInfo()) return finish(Step::OpusInfo);
   if (!cert.ReadCounterSignerInfo()) return finish(Step::CounterSigner);

@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/Win32.h"
+
+class CCertificate;
 
 namespace veltrano::testing {
 
@@ -63,9 +66,6 @@ FileStamps DistinctStamps();
 std::string ReadBytes(const std::filesystem::path& file);
 void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
 
-// The log in the current directory, or nothing when there is none.
-std::optional<std::string> ReadLog();
-
 // A wide path for a file-system path, exactly as the directory search gives
 // it (invalid UTF-8 bytes become escape code points).
 std::wstring WidePath(const std::filesystem::path& file);
@@ -89,9 +89,13 @@ struct Inspection {
 // the header line, query the signature (a failure gets its site-74 record),
 // then ReadSignerInfo, ReadOpusInfo, ReadCounterSignerInfo and StampFileTime
 // while each succeeds, and ReadSigningTime for the row after a stamp.
-Inspection InspectFile(const std::wstring& path);
-inline Inspection InspectFile(const std::filesystem::path& file) {
-  return InspectFile(WidePath(file));
+// `afterQuery` runs right after a successful query (tests use it to change
+// the file or the inspector's state at that point).
+using AfterQuery = std::function<void(CCertificate&)>;
+Inspection InspectFile(const std::wstring& path, const AfterQuery& afterQuery = {});
+inline Inspection InspectFile(const std::filesystem::path& file,
+                              const AfterQuery& afterQuery = {}) {
+  return InspectFile(WidePath(file), afterQuery);
 }
 
 // The log's header line for a path, as the owner writes it (UTF-8).

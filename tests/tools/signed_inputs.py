@@ -306,8 +306,10 @@ def start_server(keys):
 
 
 def selfmade(outdir):
+    # Made anew on every run: fresh keys, no file of an earlier run left.
+    shutil.rmtree(outdir, ignore_errors=True)
     keys = os.path.join(outdir, "keys")
-    os.makedirs(keys, exist_ok=True)
+    os.makedirs(keys)
     make_certificates(keys)
     # The server is on loopback; no proxy may stand in between.
     env = dict(os.environ, no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")
@@ -319,8 +321,6 @@ def selfmade(outdir):
             with open(unsigned, "wb") as f:
                 f.write(tiny_pe(pe32_plus))
             target = os.path.join(outdir, name)
-            if os.path.exists(target):
-                os.remove(target)
             values = {"url": url, "tsa_chain": os.path.join(keys, "tsa-chain.pem"),
                       "tsa_key": os.path.join(keys, "tsa.key")}
             run(["osslsigncode", "sign", "-certs", os.path.join(keys, "signer-chain.pem"),
