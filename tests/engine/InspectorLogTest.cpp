@@ -1,0 +1,103 @@
+// The diagnostic log as a file: number formats of the records, appending to
+// what is there, where it is opened, and complete UTF-8 lines for paths
+// beyond ASCII (including file names that are not valid UTF-8).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "engine/Certificate.h"
+#include "tests/engine/LogRecords.h"
+#include "tests/fixtures/PeBuilder.h"
+#include "tests/support/Inspection.h"
+
+namespace veltrano::testing {
+namespace {
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+constexpr std::int64_t k2019Seconds = 1554444428;
+
+TEST(InspectorLog, CodesAreUnsignedLowercaseHexAndSitesStayDecimal) {
+  struct Row {
+    DWORD code;
+    int site;
+  };
+  const Row rows[] = {
+      {0, 74},                                      // zero is [0x0]
+      {0x57, 383},                                  // no leading zeros
+      {0xABCDEF, 150},                              // letters in lowercase
+      {static_cast<DWORD>(CRYPT_E_NO_MATCH), 314},  // an HRESULT, unsigned
+      {0xFFFFFFFF, 95},
+  };
+  ScratchDir dir("format");
+  {
+    CurrentDirectory inDir(dir.path());
+    CCertificate cert;
+    for (const Row& row : rows) {
+      SetLastError(row.code);
+      cert.ReportError(L"CryptDecodeObject failed with ErrorCode", row.site);
+    }
+  }
+  EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"),
+            "Certificate[74]:\nCryptDecodeObject failed with ErrorCode[0x0]\n"
+            "Certificate[383]:\nCryptDecodeObject failed with ErrorCode[0x57]\n"
+            "Certificate[150]:\nCryptDecodeObject failed with ErrorCode[0xabcdef]\n"
+            "Certificate[314]:\nCryptDecodeObject failed with ErrorCode[0x80092009]\n"
+            "Certificate[95]:\nCryptDecodeObject failed with ErrorCode[0xffffffff]\n");
+}
+
+TEST(InspectorLog, NewLinesFollowTheLastByteOfAnExistingLog) {
+  ScratchDir dir("append");
+  const std::string earlier = "Analyze Signed File[/earlier/run.exe]\nan unfinished line";
+  WriteBytes(dir / "CertificateLog.log", earlier);
+  const fs::path target = dir / "input.exe";
+  WriteFile(target, BuildSignedPe());
+  Inspection result;
+  {
+    CurrentDirectory inDir(dir.path());
+    result = InspectFile(target);
+  }
+  EXPECT_EQ(result.stoppedAt, Step::Done);
+  EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"), earlier + HeaderLine(target));
+}
+
+TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
+  ScratchDir first("first"), second("second");
+  {
+    CurrentDirectory inFirst(first.path());
+    CCertificate cert;
+    CurrentDirectory inSecond(second.path());
+    SetLastError(ERROR_ACCESS_DENIED);
+    cert.ReportError(L"CryptQueryObject failed with ErrorCode", 74);
+  }
+  EXPECT_EQ(ReadBytes(first / "CertificateLog.log"),
+            Record(74, "CryptQueryObject", ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(fs::exists(second / "CertificateLog.log"));
+}
+
+// Every line is whole, whatever the path holds, and such files are still
+// inspected and stamped; the next file's header starts on a line of its own.
+TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8Lines) {
+  ScratchDir dir("utf8");
+  const fs::path chinese =
+      dir / "\xE7\xAD\xBE\xE5\x90\x8D\xE6\x96\x87\xE4\xBB\xB6.exe";                // 签名文件
+  const fs::path invalid = dir / "latin1-\xE9t\xE9-\xFF\xFE.exe";                  // not UTF-8
+  const fs::path unsignedFile = dir / "\xE6\x9C\xAA\xE7\xAD\xBE\xE5\x90\x8D.exe";  // 未签名
+  WriteFile(chinese, BuildSignedPe());
+  WriteFile(invalid, BuildSignedPe());
+  WriteFile(unsignedFile, BuildPe({}, std::nullopt));
+
+  {
+    CurrentDirectory inDir(dir.path());
+    for (const fs::path& file : {chinese, invalid, unsignedFile}) InspectFile(file);
+  }
+  EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"),
+            HeaderLine(chinese) + HeaderLine(invalid) + HeaderLine(unsignedFile) +
+                Record(74, "CryptQueryObject", static_cast<DWORD>(CRYPT_E_NO_MATCH)));
+  EXPECT_EQ(StampsOf(chinese).modification.tv_sec, k2019Seconds);
+  EXPECT_EQ(StampsOf(invalid).modification.tv_sec, k2019Seconds);
+}
+
+}  // namespace
+}  // namespace veltrano::testing

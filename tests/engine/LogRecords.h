@@ -1,0 +1,30 @@
+// The log texts the inspector's tests expect, spelled once.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "platform/Win32.h"
+
+namespace veltrano::testing {
+
+// A last-error code as the log prints it: lowercase hexadecimal, no padding.
+inline std::string Hex(DWORD code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(code));
+  return text;
+}
+
+// The two lines of a failed platform call's record.
+inline std::string Record(int site, std::string_view call, DWORD code) {
+  return "Certificate[" + std::to_string(site) + "]:\n" + std::string(call) +
+         " failed with ErrorCode[" + Hex(code) + "]\n";
+}
+
+// The two lines of a failed heap request's record.
+inline std::string AllocationRecord(int site, std::string_view message) {
+  return "Certificate[" + std::to_string(site) + "]:\n" + std::string(message) + "\n";
+}
+
+}  // namespace veltrano::testing
