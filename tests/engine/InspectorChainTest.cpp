@@ -16,6 +16,7 @@
 #include "tests/engine/LogRecords.h"
 #include "tests/fixtures/Authenticode.h"
 #include "tests/fixtures/PeBuilder.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/support/Inspection.h"
 
 namespace veltrano::testing {
@@ -263,7 +264,7 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
   // `blockLog` the log's name is taken by a folder first.
   void RunAndCheck(bool blockLog) {
     const ChainCase& c = GetParam();
-    ScratchDir dir("chain");
+    TempDir dir;
     fs::path target = dir / "input.exe";
     std::string content;
     switch (c.input) {

@@ -17,6 +17,7 @@
 #include "tests/engine/LogRecords.h"
 #include "tests/fixtures/Authenticode.h"
 #include "tests/fixtures/PeBuilder.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/support/Inspection.h"
 
 namespace veltrano::testing {
@@ -88,7 +89,7 @@ class InspectorHeap : public ::testing::TestWithParam<HeapCase> {
 
 TEST_P(InspectorHeap, FailsAtTheRefusedRequestWithItsRecord) {
   const HeapCase& c = GetParam();
-  ScratchDir dir("heap");
+  TempDir dir;
   const fs::path target = dir / "input.exe";
   WriteFile(target, Timestamped());
   SetStamps(target, DistinctStamps());
@@ -163,7 +164,7 @@ TEST(InspectorStamp, FileThatCannotBeOpenedAfterTheQueryIsLeftWithoutARecord) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ScratchDir dir("stamp");
+    TempDir dir;
     const fs::path target = dir / "input.exe";
     WriteFile(target, Timestamped(row.signingTime));
 
@@ -195,7 +196,7 @@ TEST(InspectorStamp, FileThatCannotBeOpenedAfterTheQueryIsLeftWithoutARecord) {
 // --- no query -------------------------------------------------------------------------
 
 TEST(InspectorWithoutQuery, SignerInfoOfANullMessageIsRecordedAtSite95) {
-  ScratchDir dir("noquery");
+  TempDir dir;
   DWORD code = 0;
   {
     CurrentDirectory inDir(dir.path());

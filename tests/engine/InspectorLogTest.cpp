@@ -9,6 +9,7 @@
 #include "engine/Certificate.h"
 #include "tests/engine/LogRecords.h"
 #include "tests/fixtures/PeBuilder.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/support/Inspection.h"
 
 namespace veltrano::testing {
@@ -30,7 +31,7 @@ TEST(InspectorLog, CodesAreUnsignedLowercaseHexAndSitesStayDecimal) {
       {static_cast<DWORD>(CRYPT_E_NO_MATCH), 314},  // an HRESULT, unsigned
       {0xFFFFFFFF, 95},
   };
-  ScratchDir dir("format");
+  TempDir dir;
   {
     CurrentDirectory inDir(dir.path());
     CCertificate cert;
@@ -48,7 +49,7 @@ TEST(InspectorLog, CodesAreUnsignedLowercaseHexAndSitesStayDecimal) {
 }
 
 TEST(InspectorLog, NewLinesFollowTheLastByteOfAnExistingLog) {
-  ScratchDir dir("append");
+  TempDir dir;
   const std::string earlier = "Analyze Signed File[/earlier/run.exe]\nan unfinished line";
   WriteBytes(dir / "CertificateLog.log", earlier);
   const fs::path target = dir / "input.exe";
@@ -63,7 +64,7 @@ TEST(InspectorLog, NewLinesFollowTheLastByteOfAnExistingLog) {
 }
 
 TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
-  ScratchDir first("first"), second("second");
+  TempDir first, second;
   {
     CurrentDirectory inFirst(first.path());
     CCertificate cert;
@@ -79,7 +80,7 @@ TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
 // Every line is whole, whatever the path holds, and such files are still
 // inspected and stamped; the next file's header starts on a line of its own.
 TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8Lines) {
-  ScratchDir dir("utf8");
+  TempDir dir;
   const fs::path chinese =
       dir / "\xE7\xAD\xBE\xE5\x90\x8D\xE6\x96\x87\xE4\xBB\xB6.exe";                // 签名文件
   const fs::path invalid = dir / "latin1-\xE9t\xE9-\xFF\xFE.exe";                  // not UTF-8

@@ -14,11 +14,13 @@
 #include <string>
 
 #include "platform/FileTimes.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/support/Inspection.h"
 
 namespace veltrano::testing {
 namespace {
 namespace fs = std::filesystem;
+using fixtures::TempDir;
 
 // file name -> signing time as openssl reads it (seconds since 1970 UTC), or
 // nothing when the signature has no legacy counter-signature.
@@ -70,7 +72,7 @@ void CheckInspection(const fs::path& dir, const Case& c) {
   ASSERT_TRUE(manifest.contains(c.file)) << c.file << " is not in " << dir / "manifest.tsv";
   EXPECT_EQ(manifest.at(c.file), c.opensslTime) << "openssl's reading of the signature";
 
-  ScratchDir work("signed");
+  TempDir work;
   const fs::path copy = work / c.file;
   fs::copy_file(dir / c.file, copy);
   const std::string content = ReadBytes(copy);

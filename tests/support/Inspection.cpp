@@ -25,19 +25,6 @@ namespace {
 
 }  // namespace
 
-ScratchDir::ScratchDir(std::string_view label) {
-  const fs::path base = VELTRANO_TEST_SCRATCH_DIR;
-  fs::create_directories(base);
-  std::string pattern = (base / (std::string(label) + "-XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp " + pattern);
-  path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
 CurrentDirectory::CurrentDirectory(const fs::path& dir) : previous_(fs::current_path()) {
   fs::current_path(dir);
 }

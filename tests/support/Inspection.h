@@ -1,5 +1,5 @@
 // Helpers shared by the tests that drive CCertificate over files on disk:
-// scratch folders, the current directory, file times and contents, and the
+// the current directory, file times and contents, and the
 // inspector's chain run exactly as the batch run runs it for one entry.
 #pragma once
 
@@ -16,22 +16,6 @@
 class CCertificate;
 
 namespace veltrano::testing {
-
-// A new empty folder under the build tree's scratch area, removed with its
-// content when the object goes.
-class ScratchDir {
- public:
-  explicit ScratchDir(std::string_view label);
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Makes `dir` the process's current directory until the object goes.
 class CurrentDirectory {
