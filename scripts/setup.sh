@@ -51,6 +51,21 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${missing[@]}"
 fi
 
+# The signed-file tests need osslsigncode 2.8 or later (offline RFC 3161
+# timestamps, PowerShell scripts); bookworm has 2.5, so take the backport.
+if [ "$mode" = test ]; then
+  version=$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')
+  if [ "$(printf '%s\n' 2.8 "$version" | sort -V | head -n 1)" != 2.8 ]; then
+    as_root=()
+    if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
+    echo "deb http://deb.debian.org/debian bookworm-backports main" |
+      "${as_root[@]}" tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+    "${as_root[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends \
+      -t bookworm-backports osslsigncode
+  fi
+fi
+
 if [ "$mode" = run ]; then
   rm -rf build/release
   cmake --preset release
