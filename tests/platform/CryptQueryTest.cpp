@@ -1,5 +1,6 @@
 // CryptQueryObject on files, the message and store handles it gives, and
 // CryptMsgGetParam's signer information.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -246,6 +247,22 @@ TEST_F(CryptQueryTest, NonUtf8FileNameIsFound) {
   QueryResult r;
   Query(WideFromBytes(name.string()), r);
   EXPECT_TRUE(r.ok) << std::hex << r.error;
+}
+
+TEST_F(CryptQueryTest, ReadingTheSignatureLeavesTheAccessTimeAlone) {
+  // An access time older than the modification time is one that a relatime
+  // mount would update on the next read.
+  const std::wstring path = Write("signed.exe", BuildSignedPe());
+  const std::string bytes = *BytesFromWide(path);
+  const timespec times[2] = {{1000000000, 123456700}, {1100000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, bytes.c_str(), times, 0), 0);
+  QueryResult r;
+  Query(path, r);
+  ASSERT_TRUE(r.ok) << std::hex << r.error;
+  struct stat st {};
+  ASSERT_EQ(::stat(bytes.c_str(), &st), 0);
+  EXPECT_EQ(st.st_atim.tv_sec, times[0].tv_sec);
+  EXPECT_EQ(st.st_atim.tv_nsec, times[0].tv_nsec);
 }
 
 TEST_F(CryptQueryTest, LargeSparseImageIsReadOnlyWhereItMatters) {
