@@ -30,6 +30,10 @@ inline constexpr int IDC_FOLDER = 1001;
 inline constexpr int IDC_PATH = 1002;
 inline constexpr int IDC_RESULT_LIST = 1005;
 
+// The main dialog's title and the result list's column headers.
+inline constexpr wchar_t kDialogTitle[] = L"更改文件修改时间为数字签名时间戳 V1.0";
+inline constexpr const wchar_t* kColumnHeaders[4] = {L"文件名", L"原时间", L"新时间", L"路径"};
+
 class CVeltranoDlgCore {
  public:
   virtual ~CVeltranoDlgCore() = default;
@@ -41,7 +45,21 @@ class CVeltranoDlgCore {
   std::wstring m_strFolder;
   std::wstring m_strFileName;
 
-  // Result list.
+  // Sets the path selection state as the single-file chooser does, from what
+  // it reports: the file's full path, its name and its folder. Returns the
+  // text the path box shows (the full path).
+  std::wstring SelectFile(const std::wstring& fullPath, const std::wstring& fileName,
+                          const std::wstring& folder);
+  // Sets the state as the folder chooser does: the folder, then the search
+  // pattern folder + separator + "*" (a folder that already ends in the
+  // separator gets a second one). Returns the text the path box shows (the
+  // folder, without the pattern).
+  std::wstring SelectFolder(const std::wstring& folder);
+
+  // Result list. InitResultList sets up the four columns, fits the last one
+  // and sets the dialog's title; FitColumnToCell fits one column to one
+  // cell's text (columns but the last only grow; the last takes the larger
+  // of its text's width and the width the others leave).
   void InitResultList();
   void SetupColumnHeaders();
   void FitColumnToCell(int nRow, int nColumn);
@@ -51,18 +69,32 @@ class CVeltranoDlgCore {
 
   // The change-time command: disables the action buttons, empties the list,
   // walks m_strPath and enables the buttons again. If turning a time into
-  // text failed for some entry, the first such error is thrown once the run
-  // is over (the buttons are enabled by then).
+  // text failed for some entry, that cell stayed empty and the run went on;
+  // the first such error is thrown once the run is over (the buttons are
+  // enabled by then) for the caller to show.
   void OnBnClickedChangeTime();
+  // Every entry the search for m_strPath returns, except the "." and ".."
+  // folders, goes to ProcessFile; nothing is descended into.
   void WalkPath();
-  // One entry: its row, its inspection and stamp. Nonzero when stamped.
+  // One entry: the log's header line, its row (name, old time, folder), the
+  // signature query and the inspector's chain, then the new time or "-".
+  // Nonzero when the file's last-write time was set.
   BOOL ProcessFile(const WIN32_FIND_DATAW& findData);
 
  protected:
   virtual IResultListView& ResultList() = 0;
+  // Enables or disables one of the action buttons (IDC_CHANGE_TIME,
+  // IDC_SINGLE_FILE, IDC_FOLDER).
   virtual void EnableDlgItem(int id, bool enable) = 0;
   virtual void SetTitle(const std::wstring& title) = 0;
 
  private:
+  // A text's measured width: the larger of its extent's width and height,
+  // plus 10 pixels.
+  int MeasuredWidth(IResultListView::Surface surface, const std::wstring& text);
+  // Writes FormatTimeText(ft) into a cell; a time that cannot be shown leaves
+  // the cell empty and is kept (the first of a run) for after the run.
+  void SetTimeCell(int row, int column, const FILETIME& ft);
+
   std::optional<CTimeTextException> m_firstTimeTextError;
 };

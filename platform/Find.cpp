@@ -1,0 +1,266 @@
+#include "platform/Find.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/FileTimes.h"
+#include "platform/WideText.h"
+
+namespace veltrano {
+namespace {
+
+struct Entry {
+  std::string bytes;  // the name as the file system stores it
+  std::wstring name;
+};
+
+// One open search. A listing keeps its folder open and reads each entry's
+// status when the entry is handed out.
+struct FindState {
+  int dirFd = -1;
+  std::vector<Entry> entries;
+  std::size_t next = 0;
+
+  ~FindState() {
+    if (dirFd >= 0) close(dirFd);
+  }
+};
+
+// Search handles are pointers to live FindState objects; keeping them in a set
+// makes any other value (a file handle included) an invalid search handle.
+std::mutex g_handlesMutex;
+std::unordered_set<const void*> g_handles;
+
+bool IsLiveHandle(HANDLE h) {
+  std::lock_guard lock(g_handlesMutex);
+  return g_handles.count(h) != 0;
+}
+
+// Letter case is folded with the full Unicode tables of the C.UTF-8 locale
+// (independent of the user's locale); without it, ASCII only.
+wchar_t FoldCase(wchar_t c) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (utf8 != static_cast<locale_t>(0)) return static_cast<wchar_t>(towupper_l(c, utf8));
+  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+int DotRank(std::wstring_view name) {
+  if (name == L".") return 0;
+  if (name == L"..") return 1;
+  return 2;
+}
+
+DWORD ErrorFromErrno(int err, DWORD notFound) {
+  switch (err) {
+    case ENOENT:
+      return notFound;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_PATH_NOT_FOUND;
+  }
+}
+
+// The entry's status, following a symbolic link; a dangling link gives the
+// link's own status. False when the entry has gone.
+bool StatEntry(int dirFd, const char* path, struct stat& st) {
+  if (fstatat(dirFd, path, &st, 0) == 0) return true;
+  return fstatat(dirFd, path, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool FillRecord(const Entry& entry, const struct stat& st, bool isLink, LPWIN32_FIND_DATAW data) {
+  WIN32_FIND_DATAW record{};
+  if (!CopyFindName(entry.name, record.cFileName)) return false;
+
+  if (S_ISDIR(st.st_mode)) record.dwFileAttributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if ((st.st_mode & S_IWUSR) == 0) record.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+  if (entry.name.size() > 1 && entry.name[0] == L'.' && entry.name != L"..")
+    record.dwFileAttributes |= FILE_ATTRIBUTE_HIDDEN;
+  if (isLink) record.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if (record.dwFileAttributes == 0) record.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+
+  record.ftLastWriteTime = FileTimeOf(st.st_mtim);
+  record.ftLastAccessTime = FileTimeOf(st.st_atim);
+  // The status carries no creation time; ftCreationTime stays zero.
+  const auto size = static_cast<std::uint64_t>(st.st_size < 0 ? 0 : st.st_size);
+  record.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  record.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  *data = record;
+  return true;
+}
+
+bool IsLink(int dirFd, const char* path) {
+  struct stat st;
+  return fstatat(dirFd, path, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Hands out the next listed entry that still exists and fits the record.
+bool NextListed(FindState& state, LPWIN32_FIND_DATAW data) {
+  while (state.next < state.entries.size()) {
+    const Entry& entry = state.entries[state.next++];
+    struct stat st;
+    if (!StatEntry(state.dirFd, entry.bytes.c_str(), st)) continue;
+    if (FillRecord(entry, st, IsLink(state.dirFd, entry.bytes.c_str()), data)) return true;
+  }
+  return false;
+}
+
+HANDLE Register(std::unique_ptr<FindState> state) {
+  std::lock_guard lock(g_handlesMutex);
+  FindState* raw = state.release();
+  g_handles.insert(raw);
+  return static_cast<HANDLE>(raw);
+}
+
+HANDLE ListFolder(const std::string& folder, LPWIN32_FIND_DATAW data) {
+  auto state = std::make_unique<FindState>();
+  state->dirFd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (state->dirFd < 0) {
+    SetLastError(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
+    return INVALID_HANDLE_VALUE;
+  }
+  const int listFd = dup(state->dirFd);
+  DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
+  if (dir == nullptr) {
+    const int err = errno;
+    if (listFd >= 0) close(listFd);
+    SetLastError(ErrorFromErrno(err, ERROR_PATH_NOT_FOUND));
+    return INVALID_HANDLE_VALUE;
+  }
+  // A read error part-way ends the listing where it stands.
+  while (const dirent* d = readdir(dir)) {
+    Entry entry{d->d_name, WideFromBytes(d->d_name)};
+    state->entries.push_back(std::move(entry));
+  }
+  closedir(dir);
+
+  std::sort(state->entries.begin(), state->entries.end(), [](const Entry& a, const Entry& b) {
+    if (FindNameLess(a.name, b.name)) return true;
+    if (FindNameLess(b.name, a.name)) return false;
+    return a.bytes < b.bytes;
+  });
+
+  if (!NextListed(*state, data)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return Register(std::move(state));
+}
+
+HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32_FIND_DATAW data) {
+  const std::size_t slash = pattern.rfind(L'/');
+  const std::wstring_view name =
+      slash == std::wstring_view::npos ? pattern : pattern.substr(slash + 1);
+  if (name.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (!StatEntry(AT_FDCWD, path.c_str(), st)) {
+    SetLastError(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND));
+    return INVALID_HANDLE_VALUE;
+  }
+  const Entry entry{std::string(), std::wstring(name)};
+  if (!FillRecord(entry, st, IsLink(AT_FDCWD, path.c_str()), data)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return Register(std::make_unique<FindState>());
+}
+
+}  // namespace
+
+bool CopyFindName(std::wstring_view name, WCHAR (&field)[MAX_PATH]) {
+  if (name.size() >= MAX_PATH) return false;
+  std::copy(name.begin(), name.end(), field);
+  field[name.size()] = L'\0';
+  return true;
+}
+
+bool FindNameLess(std::wstring_view a, std::wstring_view b) {
+  const int ra = DotRank(a);
+  const int rb = DotRank(b);
+  if (ra != rb) return ra < rb;
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const wchar_t fa = FoldCase(a[i]);
+    const wchar_t fb = FoldCase(b[i]);
+    if (fa != fb) return fa < fb;
+  }
+  return a.size() < b.size();
+}
+
+}  // namespace veltrano
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+  if (lpFileName == nullptr || lpFindFileData == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::wstring_view pattern(lpFileName);
+  if (pattern.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::optional<std::string> bytes = veltrano::BytesFromWide(pattern);
+  if (!bytes) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == L"/*") {
+    return veltrano::ListFolder(bytes->substr(0, bytes->size() - 2), lpFindFileData);
+  }
+  return veltrano::FindExactPath(pattern, *bytes, lpFindFileData);
+}
+
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+  if (!veltrano::IsLiveHandle(hFindFile)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (lpFindFileData == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto* state = static_cast<veltrano::FindState*>(hFindFile);
+  if (state->dirFd < 0 || !veltrano::NextListed(*state, lpFindFileData)) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  {
+    std::lock_guard lock(veltrano::g_handlesMutex);
+    if (veltrano::g_handles.erase(hFindFile) == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+  }
+  delete static_cast<veltrano::FindState*>(hFindFile);
+  return TRUE;
+}

@@ -1,0 +1,26 @@
+// The directory search behind FindFirstFileW / FindNextFileW / FindClose.
+//
+// A pattern that ends in "/*" lists the folder before it (the folder "" is the
+// root), "." and ".." first, then every other entry sorted by name ignoring
+// letter case, names that differ only in case by their bytes. Any other
+// pattern names one exact path, whose entry is that file or folder itself; no
+// wildcard is expanded. Attributes and times come from the entry's status,
+// following symbolic links; a dangling link is still listed, with the link's
+// own status.
+#pragma once
+
+#include <string_view>
+
+#include "platform/Win32.h"
+
+namespace veltrano {
+
+// Copies an entry's name into the record's fixed name field with its
+// terminator. False, leaving the field untouched, when the name does not fit:
+// such an entry is skipped in a listing and refused as an exact path.
+bool CopyFindName(std::wstring_view name, WCHAR (&field)[MAX_PATH]);
+
+// Orders two names as a listing does: true when `a` comes before `b`.
+bool FindNameLess(std::wstring_view a, std::wstring_view b);
+
+}  // namespace veltrano

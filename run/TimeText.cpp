@@ -1,0 +1,60 @@
+#include "run/TimeText.h"
+
+#include <ctime>
+#include <cwchar>
+
+const char* CTimeTextException::what() const noexcept {
+  switch (m_sc) {
+    case E_INVALIDARG:
+      return "参数错误。";
+    case E_FAIL:
+      return "未指定的错误";
+    default:
+      return "未知错误";
+  }
+}
+
+std::wstring CTimeTextException::Message() const {
+  switch (m_sc) {
+    case E_INVALIDARG:
+      return L"参数错误。";
+    case E_FAIL:
+      return L"未指定的错误";
+    default:
+      return L"未知错误";
+  }
+}
+
+std::wstring FormatTimeText(const FILETIME& ft) {
+  FILETIME local{};
+  if (!FileTimeToLocalFileTime(&ft, &local)) throw CTimeTextException(E_INVALIDARG);
+  SYSTEMTIME st{};
+  if (!FileTimeToSystemTime(&local, &st)) throw CTimeTextException(E_INVALIDARG);
+  return FormatLocalTimeText(st);
+}
+
+std::wstring FormatLocalTimeText(const SYSTEMTIME& local) {
+  __time64_t value = 0;  // a year before 1900 shows the 1970 epoch
+  if (local.wYear >= 1900) {
+    if (local.wMonth < 1 || local.wMonth > 12 || local.wDay < 1 || local.wDay > 31 ||
+        local.wHour > 23 || local.wMinute > 59 || local.wSecond > 59) {
+      throw CTimeTextException(E_FAIL);
+    }
+    std::tm fields{};
+    fields.tm_year = local.wYear - 1900;
+    fields.tm_mon = local.wMonth - 1;
+    fields.tm_mday = local.wDay;
+    fields.tm_hour = local.wHour;
+    fields.tm_min = local.wMinute;
+    fields.tm_sec = local.wSecond;
+    fields.tm_isdst = -1;  // the runtime decides whether daylight saving applies
+    value = _mktime64(&fields);
+    if (value == -1) throw CTimeTextException(E_INVALIDARG);
+  }
+
+  std::tm split{};
+  if (_localtime64_s(&split, &value) != 0) throw CTimeTextException(E_INVALIDARG);
+  wchar_t buffer[128];
+  const std::size_t length = std::wcsftime(buffer, 128, L"%Y/%m/%d %H:%M:%S", &split);
+  return std::wstring(buffer, length);
+}
