@@ -1,0 +1,197 @@
+#include "platform/Find.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/FileTimes.h"
+#include "platform/WideText.h"
+#include "tests/fixtures/TestEnv.h"
+
+namespace veltrano {
+namespace {
+
+using fixtures::TempDir;
+using fixtures::WriteFile;
+
+struct Listed {
+  std::wstring name;
+  DWORD attributes;
+  FILETIME lastWrite;
+};
+
+// Every entry the search for `pattern` returns, or nothing with the error.
+std::vector<Listed> Search(const std::wstring& pattern, DWORD* error = nullptr) {
+  std::vector<Listed> out;
+  WIN32_FIND_DATAW data{};
+  HANDLE h = FindFirstFileW(pattern.c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = GetLastError();
+    return out;
+  }
+  do {
+    out.push_back({data.cFileName, data.dwFileAttributes, data.ftLastWriteTime});
+  } while (FindNextFileW(h, &data));
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  EXPECT_TRUE(FindClose(h));
+  return out;
+}
+
+std::vector<std::wstring> Names(const std::vector<Listed>& entries) {
+  std::vector<std::wstring> names;
+  for (const Listed& e : entries) names.push_back(e.name);
+  return names;
+}
+
+std::wstring W(const std::string& bytes) { return WideFromBytes(bytes); }
+
+TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
+  TempDir dir;
+  for (const char* name :
+       {"b", "A", "a", "C", "_x", "10", "2", "f.txt", "\xC3\xA9.txt", "\xC3\x89.txt", "\xFF"}) {
+    ASSERT_TRUE(WriteFile(dir / name, ""));
+  }
+  ASSERT_EQ(mkdir((dir / "Sub").c_str(), 0755), 0);
+
+  // Upper-cased, "É" (U+00C9) comes after "S" and "_"; names that differ
+  // only in case go by their bytes.
+  const std::vector<std::wstring> expected = {
+      L".",
+      L"..",
+      L"10",
+      L"2",
+      L"A",
+      L"a",
+      L"b",
+      L"C",
+      L"f.txt",
+      L"Sub",
+      L"_x",
+      W("\xC3\x89.txt"),
+      W("\xC3\xA9.txt"),
+      W("\xFF"),  // an undecodable byte keeps its escape code point, which sorts last
+  };
+  EXPECT_EQ(Names(Search(W(dir.path()) + L"/*")), expected);
+}
+
+TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinks) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir / "file", "x"));
+  ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("folder", (dir / "link-to-folder").c_str()), 0);
+  ASSERT_EQ(symlink("file", (dir / "link-to-file").c_str()), 0);
+  ASSERT_EQ(symlink("missing", (dir / "dangling").c_str()), 0);
+  ASSERT_TRUE(fixtures::SetModificationTime(dir / "file", 1600000000, 123456789));
+  ASSERT_TRUE(fixtures::SetModificationTime(dir / "dangling", 1500000000));
+
+  const FILETIME fileTime = FileTimeOf(timespec{1600000000, 123456700});
+  struct Expect {
+    const wchar_t* name;
+    bool directory;
+    std::uint64_t lastWrite;  // 0: not checked
+  } expected[] = {
+      {L".", true, 0},
+      {L"..", true, 0},
+      {L"dangling", false, TicksOf(FileTimeOf(timespec{1500000000, 0}))},
+      {L"file", false, TicksOf(fileTime)},
+      {L"folder", true, 0},
+      {L"link-to-file", false, TicksOf(fileTime)},
+      {L"link-to-folder", true, 0},
+  };
+  const std::vector<Listed> listed = Search(W(dir.path()) + L"/*");
+  ASSERT_EQ(listed.size(), std::size(expected));
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(listed[i].name, expected[i].name);
+    EXPECT_EQ((listed[i].attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, expected[i].directory);
+    if (expected[i].lastWrite != 0) {
+      EXPECT_EQ(TicksOf(listed[i].lastWrite), expected[i].lastWrite);
+    }
+  }
+}
+
+TEST(FindFiles, AnyOtherPatternIsOneExactPath) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir / "one.exe", "x"));
+  ASSERT_TRUE(WriteFile(dir / "one.exe.bak", "x"));
+  ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFile(dir / "sub/inner", "x"));
+
+  const std::vector<Listed> file = Search(W(dir / "one.exe"));
+  ASSERT_EQ(Names(file), std::vector<std::wstring>{L"one.exe"});
+  EXPECT_EQ(file[0].attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+
+  // A folder's own path is that folder's entry, not its content.
+  const std::vector<Listed> folder = Search(W(dir / "sub"));
+  ASSERT_EQ(Names(folder), std::vector<std::wstring>{L"sub"});
+  EXPECT_NE(folder[0].attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+TEST(FindFiles, UnusablePatternsGiveAnInvalidHandleAndACode) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir / "file", "x"));
+  const std::wstring d = W(dir.path());
+  struct Case {
+    std::wstring pattern;
+    DWORD error;
+  } cases[] = {
+      {L"", ERROR_PATH_NOT_FOUND},
+      {d + L"/missing", ERROR_FILE_NOT_FOUND},
+      {d + L"/missing/*", ERROR_PATH_NOT_FOUND},
+      {d + L"/file/*", ERROR_PATH_NOT_FOUND},
+      {d + L"/", ERROR_FILE_NOT_FOUND},
+      {d + L"/fi*", ERROR_FILE_NOT_FOUND},  // no wildcard is expanded
+      {d + L"/" + std::wstring(1, static_cast<wchar_t>(0xD800)), ERROR_INVALID_NAME},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(BytesFromWide(c.pattern).value_or("<unencodable>")));
+    DWORD error = 0;
+    EXPECT_TRUE(Search(c.pattern, &error).empty());
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(FindFiles, TheRootListsWithOneOrTwoSeparators) {
+  for (const wchar_t* pattern : {L"/*", L"//*"}) {
+    SCOPED_TRACE(testing::PrintToString(BytesFromWide(pattern)));
+    const std::vector<std::wstring> names = Names(Search(pattern));
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[0], L".");
+    EXPECT_EQ(names[1], L"..");
+    EXPECT_NE(std::find(names.begin(), names.end(), L"tmp"), names.end());
+  }
+}
+
+TEST(FindFiles, OnlyLiveSearchHandlesAreAccepted) {
+  TempDir dir;
+  WIN32_FIND_DATAW data{};
+  HANDLE h = FindFirstFileW((W(dir.path()) + L"/*").c_str(), &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  int notAHandle = 0;
+  for (HANDLE bogus :
+       {INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr), static_cast<HANDLE>(&notAHandle)}) {
+    SetLastError(0);
+    EXPECT_FALSE(FindNextFileW(bogus, &data));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(FindClose(bogus));
+  }
+  EXPECT_TRUE(FindClose(h));
+  SetLastError(0);
+  EXPECT_FALSE(FindClose(h));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(FindFiles, NamesThatDoNotFitTheRecordAreRefused) {
+  WCHAR field[MAX_PATH];
+  field[0] = L'k';
+  EXPECT_FALSE(CopyFindName(std::wstring(MAX_PATH, L'n'), field));
+  EXPECT_EQ(field[0], L'k');
+  ASSERT_TRUE(CopyFindName(std::wstring(MAX_PATH - 1, L'n'), field));
+  EXPECT_EQ(field[MAX_PATH - 1], L'\0');
+}
+
+}  // namespace
+}  // namespace veltrano
