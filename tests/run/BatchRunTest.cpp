@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/WideText.h"
+#include "tests/fixtures/TestEnv.h"
+#include "tests/run/TestDialog.h"
+
+namespace {
+
+using veltrano::WideFromBytes;
+using veltrano::fixtures::ModificationTime;
+using veltrano::fixtures::ReadFile;
+using veltrano::fixtures::ScopedCurrentDir;
+using veltrano::fixtures::ScopedTimeZone;
+using veltrano::fixtures::SetModificationTime;
+using veltrano::fixtures::TempDir;
+using veltrano::fixtures::UtcSeconds;
+using veltrano::fixtures::WriteFile;
+
+using Row = std::vector<std::wstring>;
+using Event = CTestDialog::ButtonEvent;
+
+constexpr std::int64_t kNow = 1705000000;  // January 2024
+
+std::string QueryFailure(const std::string& path, const char* code) {
+  return "Analyze Signed File[" + path + "]\nCertificate[74]:\n" +
+         "CryptQueryObject failed with ErrorCode[" + code + "]\n";
+}
+constexpr char kNotSigned[] = "0x80092009";
+constexpr char kDirectory[] = "0x5";
+constexpr char kMissing[] = "0x2";
+
+// A run in its own current directory (which receives the log) over a folder
+// of its own, in UTC+8.
+class BatchRun : public testing::Test {
+ protected:
+  BatchRun() : cwd(work.path()), zone("Asia/Shanghai", kNow) { dlg.InitResultList(); }
+
+  std::optional<std::string> Log() { return ReadFile(work / "CertificateLog.log"); }
+  bool LogExists() { return std::filesystem::exists(work / "CertificateLog.log"); }
+  std::wstring W(const std::string& bytes) { return WideFromBytes(bytes); }
+
+  // Runs the change-time command; the status of the error it throws, if any.
+  std::optional<HRESULT> ChangeTime() {
+    try {
+      dlg.OnBnClickedChangeTime();
+    } catch (const CTimeTextException& e) {
+      return e.m_sc;
+    }
+    return std::nullopt;
+  }
+
+  TempDir work;
+  TempDir data;
+  ScopedCurrentDir cwd;
+  ScopedTimeZone zone;
+  CTestDialog dlg;
+};
+
+TEST_F(BatchRun, EveryEntryButTheDotFoldersGetsARowAndItsLogLines) {
+  ASSERT_TRUE(WriteFile(data / "b.txt", "plain text"));
+  ASSERT_TRUE(WriteFile(data / "A.dat", "MZ but not an image"));
+  ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFile(data / "sub/inner.exe", "x"));
+  ASSERT_TRUE(SetModificationTime(data / "b.txt", UtcSeconds(2020, 5, 1, 12), 999999999));
+  ASSERT_TRUE(SetModificationTime(data / "A.dat", UtcSeconds(2021, 1, 2, 3, 4, 5)));
+  ASSERT_TRUE(SetModificationTime(data / "sub", UtcSeconds(2019, 12, 31, 16)));
+
+  EXPECT_EQ(dlg.SelectFolder(W(data.path())), W(data.path()));
+  EXPECT_EQ(ChangeTime(), std::nullopt);
+
+  const std::wstring folder = W(data.path());
+  EXPECT_EQ(dlg.m_list.Rows(), (std::vector<Row>{
+                                   {L"A.dat", L"2021/01/02 11:04:05", L"-", folder},
+                                   {L"b.txt", L"2020/05/01 20:00:00", L"-", folder},
+                                   {L"sub", L"2020/01/01 00:00:00", L"-", folder},
+                               }));
+  // One stretch per entry, in the walk's order; nothing from inside "sub".
+  EXPECT_EQ(Log(), QueryFailure(data / "A.dat", kNotSigned) +
+                       QueryFailure(data / "b.txt", kNotSigned) +
+                       QueryFailure(data / "sub", kDirectory));
+  EXPECT_EQ(ModificationTime(data / "b.txt")->tv_sec, UtcSeconds(2020, 5, 1, 12));
+  EXPECT_EQ(ModificationTime(data / "b.txt")->tv_nsec, 999999999);
+}
+
+TEST_F(BatchRun, ButtonsAreDisabledBeforeTheListIsEmptiedAndEnabledAfterTheWalk) {
+  ASSERT_TRUE(WriteFile(data / "one", ""));
+  ASSERT_TRUE(WriteFile(data / "two", ""));
+  dlg.m_list.InsertItem(0, L"left over from the last run");
+  dlg.SelectFolder(W(data.path()));
+  ASSERT_EQ(ChangeTime(), std::nullopt);
+  EXPECT_EQ(dlg.m_buttons, (std::vector<Event>{
+                               {IDC_CHANGE_TIME, false, 1},
+                               {IDC_SINGLE_FILE, false, 1},
+                               {IDC_FOLDER, false, 1},
+                               {IDC_CHANGE_TIME, true, 2},
+                               {IDC_SINGLE_FILE, true, 2},
+                               {IDC_FOLDER, true, 2},
+                           }));
+  EXPECT_EQ(dlg.m_list.Rows().size(), 2u);
+}
+
+TEST_F(BatchRun, NothingToWalkLeavesTheListEmptyAndCreatesNoLog) {
+  ASSERT_EQ(mkdir((data / "empty").c_str(), 0755), 0);
+  struct Case {
+    const char* what;
+    std::wstring path;
+  } cases[] = {
+      {"nothing chosen yet", L""},
+      {"an empty folder", W(data / "empty") + L"/*"},
+      {"a folder that has gone", W(data / "gone") + L"/*"},
+      {"a file that has gone", W(data / "gone.exe")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dlg.m_buttons.clear();
+    dlg.m_list.InsertItem(0, L"stale");
+    dlg.m_strPath = c.path;
+    EXPECT_EQ(ChangeTime(), std::nullopt);
+    EXPECT_TRUE(dlg.m_list.Rows().empty());
+    EXPECT_FALSE(LogExists());
+    ASSERT_EQ(dlg.m_buttons.size(), 6u);
+    EXPECT_TRUE(dlg.m_buttons[5].enable);
+  }
+}
+
+TEST_F(BatchRun, ASingleFileGivesOneRowWithItsFolder) {
+  ASSERT_TRUE(WriteFile(data / "tool.exe", "x"));
+  ASSERT_TRUE(WriteFile(data / "other.exe", "x"));
+  ASSERT_TRUE(SetModificationTime(data / "tool.exe", UtcSeconds(2022, 6, 1)));
+  const std::wstring full = W(data / "tool.exe");
+  EXPECT_EQ(dlg.SelectFile(full, L"tool.exe", W(data.path())), full);
+  EXPECT_EQ(dlg.m_strFileName, L"tool.exe");
+
+  ASSERT_EQ(ChangeTime(), std::nullopt);
+  EXPECT_EQ(dlg.m_list.Rows(),
+            (std::vector<Row>{{L"tool.exe", L"2022/06/01 08:00:00", L"-", W(data.path())}}));
+  EXPECT_EQ(Log(), QueryFailure(data / "tool.exe", kNotSigned));
+}
+
+TEST_F(BatchRun, FolderChoiceAppendsThePatternWithoutLookingAtTheSeparator) {
+  dlg.SelectFile(L"/a/b.exe", L"b.exe", L"/a");
+  EXPECT_EQ(dlg.SelectFolder(L"/srv/dist"), L"/srv/dist");
+  EXPECT_EQ(dlg.m_strPath, L"/srv/dist/*");
+  EXPECT_EQ(dlg.m_strFolder, L"/srv/dist");
+  EXPECT_EQ(dlg.m_strFileName, L"");
+
+  EXPECT_EQ(dlg.SelectFolder(L"/"), L"/");
+  EXPECT_EQ(dlg.m_strPath, L"//*");
+  EXPECT_EQ(dlg.m_strFolder, L"/");
+}
+
+TEST_F(BatchRun, AtTheRootTheFullPathHoldsTwoSeparators) {
+  dlg.SelectFolder(L"/");
+  WIN32_FIND_DATAW entry{};
+  const std::wstring name = L"veltrano-no-such-entry";
+  std::copy(name.begin(), name.end(), entry.cFileName);
+  entry.ftLastWriteTime = FILETIME{0, 0};  // before 1900: shows the epoch
+
+  EXPECT_FALSE(dlg.ProcessFile(entry));
+  EXPECT_EQ(dlg.m_list.Rows(), (std::vector<Row>{{name, L"1970/01/01 08:00:00", L"-", L"/"}}));
+  EXPECT_EQ(Log(), QueryFailure("//veltrano-no-such-entry", kMissing));
+}
+
+TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterTheRun) {
+  ScopedTimeZone newYork("America/New_York", kNow);
+  ASSERT_TRUE(WriteFile(data / "a-early", ""));
+  ASSERT_TRUE(WriteFile(data / "b-fine", ""));
+  ASSERT_TRUE(WriteFile(data / "c-early", ""));
+  ASSERT_TRUE(SetModificationTime(data / "a-early", -3600));  // 1969 in any zone west of UTC
+  ASSERT_TRUE(SetModificationTime(data / "b-fine", UtcSeconds(2020, 1, 1, 12)));
+  ASSERT_TRUE(SetModificationTime(data / "c-early", UtcSeconds(1950, 1, 1)));
+  dlg.SelectFolder(W(data.path()));
+
+  EXPECT_EQ(ChangeTime(), E_INVALIDARG);
+  // The buttons were enabled again before the error left the command.
+  ASSERT_EQ(dlg.m_buttons.size(), 6u);
+  EXPECT_TRUE(dlg.m_buttons[3].enable && dlg.m_buttons[4].enable && dlg.m_buttons[5].enable);
+
+  const std::wstring folder = W(data.path());
+  EXPECT_EQ(dlg.m_list.Rows(), (std::vector<Row>{
+                                   {L"a-early", L"", L"-", folder},
+                                   {L"b-fine", L"2020/01/01 07:00:00", L"-", folder},
+                                   {L"c-early", L"", L"-", folder},
+                               }));
+  EXPECT_EQ(Log(), QueryFailure(data / "a-early", kNotSigned) +
+                       QueryFailure(data / "b-fine", kNotSigned) +
+                       QueryFailure(data / "c-early", kNotSigned));
+
+  // The next run starts without the old error.
+  ASSERT_TRUE(SetModificationTime(data / "a-early", UtcSeconds(2020, 1, 1)));
+  ASSERT_TRUE(SetModificationTime(data / "c-early", UtcSeconds(2020, 1, 1)));
+  EXPECT_EQ(ChangeTime(), std::nullopt);
+}
+
+TEST_F(BatchRun, AnEntryWithoutARowIsStillInspectedAndLogged) {
+  ASSERT_TRUE(WriteFile(data / "x.exe", ""));
+  dlg.m_list.SetRefuseInsert(true);
+  dlg.SelectFolder(W(data.path()));
+  ASSERT_EQ(ChangeTime(), std::nullopt);
+  EXPECT_TRUE(dlg.m_list.Rows().empty());
+  EXPECT_EQ(Log(), QueryFailure(data / "x.exe", kNotSigned));
+}
+
+TEST_F(BatchRun, NamesThatAreNotUtf8KeepTheirBytesInTheLog) {
+  ASSERT_TRUE(WriteFile(data / "caf\xE9.exe", ""));
+  ASSERT_TRUE(WriteFile(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", ""));
+  dlg.SelectFolder(W(data.path()));
+  ASSERT_EQ(ChangeTime(), std::nullopt);
+  ASSERT_EQ(dlg.m_list.Rows().size(), 2u);
+  EXPECT_EQ(dlg.m_list.Rows()[0][0], W("caf\xE9.exe"));
+  EXPECT_EQ(dlg.m_list.Rows()[1][0], L"文件.exe");
+  EXPECT_EQ(Log(), QueryFailure(data / "caf\xE9.exe", kNotSigned) +
+                       QueryFailure(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", kNotSigned));
+}
+
+TEST_F(BatchRun, ALogThatCannotBeOpenedChangesNothingElse) {
+  ASSERT_EQ(mkdir((work / "CertificateLog.log").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFile(data / "x.exe", ""));
+  ASSERT_TRUE(SetModificationTime(data / "x.exe", UtcSeconds(2022, 6, 1)));
+  dlg.SelectFolder(W(data.path()));
+  ASSERT_EQ(ChangeTime(), std::nullopt);
+  EXPECT_EQ(dlg.m_list.Rows(),
+            (std::vector<Row>{{L"x.exe", L"2022/06/01 08:00:00", L"-", W(data.path())}}));
+}
+
+}  // namespace
