@@ -8,6 +8,7 @@
 #include "platform/WideText.h"
 #include "run/DialogCore.h"
 #include "run/MemoryListView.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
 namespace {
@@ -29,7 +30,7 @@ class CBenchDialog final : public CVeltranoDlgCore {
 void Populate(const TempDir& dir, int count) {
   for (int i = 0; i < count; ++i) {
     const std::string name = (i % 2 ? "Setup-" : "tool-") + std::to_string(i) + ".exe";
-    veltrano::fixtures::WriteFile(dir / name, "MZ");
+    veltrano::fixtures::WriteText(dir / name, "MZ");
   }
 }
 
@@ -40,7 +41,7 @@ void BM_ChangeTimeOverFolder(benchmark::State& state) {
   Populate(data, static_cast<int>(state.range(0)));
   CBenchDialog dlg;
   dlg.InitResultList();
-  dlg.SelectFolder(veltrano::WideFromBytes(data.path()));
+  dlg.SelectFolder(veltrano::WideFromBytes(data.path().native()));
   for (auto _ : state) {
     dlg.OnBnClickedChangeTime();
     benchmark::DoNotOptimize(dlg.m_list.Rows().size());
@@ -52,7 +53,7 @@ BENCHMARK(BM_ChangeTimeOverFolder)->Arg(100)->Arg(1000)->Unit(benchmark::kMillis
 void BM_SearchFolder(benchmark::State& state) {
   TempDir data;
   Populate(data, static_cast<int>(state.range(0)));
-  const std::wstring pattern = veltrano::WideFromBytes(data.path()) + L"/*";
+  const std::wstring pattern = veltrano::WideFromBytes(data.path().native()) + L"/*";
   for (auto _ : state) {
     WIN32_FIND_DATAW entry{};
     HANDLE h = FindFirstFileW(pattern.c_str(), &entry);

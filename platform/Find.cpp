@@ -11,12 +11,12 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/FileTimes.h"
+#include "platform/Handles.h"
+#include "platform/PosixError.h"
 #include "platform/WideText.h"
 
 namespace veltrano {
@@ -39,16 +39,6 @@ struct FindState {
   }
 };
 
-// Search handles are pointers to live FindState objects; keeping them in a set
-// makes any other value (a file handle included) an invalid search handle.
-std::mutex g_handlesMutex;
-std::unordered_set<const void*> g_handles;
-
-bool IsLiveHandle(HANDLE h) {
-  std::lock_guard lock(g_handlesMutex);
-  return g_handles.count(h) != 0;
-}
-
 // Letter case is folded with the full Unicode tables of the C.UTF-8 locale
 // (independent of the user's locale); without it, ASCII only.
 wchar_t FoldCase(wchar_t c) {
@@ -61,27 +51,6 @@ int DotRank(std::wstring_view name) {
   if (name == L".") return 0;
   if (name == L"..") return 1;
   return 2;
-}
-
-DWORD ErrorFromErrno(int err, DWORD notFound) {
-  switch (err) {
-    case ENOENT:
-      return notFound;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_PATH_NOT_FOUND;
-  }
 }
 
 // The entry's status, following a symbolic link; a dangling link gives the
@@ -128,10 +97,11 @@ bool NextListed(FindState& state, LPWIN32_FIND_DATAW data) {
   return false;
 }
 
+// The handle is the state's address, registered as a search handle so that no
+// other kind of handle (a file's included) is taken for one.
 HANDLE Register(std::unique_ptr<FindState> state) {
-  std::lock_guard lock(g_handlesMutex);
   FindState* raw = state.release();
-  g_handles.insert(raw);
+  RegisterHandle(raw, HandleKind::kFind);
   return static_cast<HANDLE>(raw);
 }
 
@@ -139,7 +109,9 @@ HANDLE ListFolder(const std::string& folder, LPWIN32_FIND_DATAW data) {
   auto state = std::make_unique<FindState>();
   state->dirFd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (state->dirFd < 0) {
-    SetLastError(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
+    // A folder that is missing or is no folder: the path is not found.
+    const int err = errno;
+    SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
     return INVALID_HANDLE_VALUE;
   }
   const int listFd = dup(state->dirFd);
@@ -147,7 +119,7 @@ HANDLE ListFolder(const std::string& folder, LPWIN32_FIND_DATAW data) {
   if (dir == nullptr) {
     const int err = errno;
     if (listFd >= 0) close(listFd);
-    SetLastError(ErrorFromErrno(err, ERROR_PATH_NOT_FOUND));
+    SetLastError(ErrorFromErrno(err));
     return INVALID_HANDLE_VALUE;
   }
   // A read error part-way ends the listing where it stands.
@@ -180,7 +152,7 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
   }
   struct stat st;
   if (!StatEntry(AT_FDCWD, path.c_str(), st)) {
-    SetLastError(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND));
+    SetLastError(OpenErrorFromErrno(errno, path));
     return INVALID_HANDLE_VALUE;
   }
   const Entry entry{std::string(), std::wstring(name)};
@@ -237,7 +209,7 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
 }
 
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
-  if (!veltrano::IsLiveHandle(hFindFile)) {
+  if (!veltrano::IsLiveHandle(hFindFile, veltrano::HandleKind::kFind)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -254,12 +226,9 @@ BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
 }
 
 BOOL FindClose(HANDLE hFindFile) {
-  {
-    std::lock_guard lock(veltrano::g_handlesMutex);
-    if (veltrano::g_handles.erase(hFindFile) == 0) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
+  if (!veltrano::UnregisterHandle(hFindFile, veltrano::HandleKind::kFind)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
   }
   delete static_cast<veltrano::FindState*>(hFindFile);
   return TRUE;

@@ -9,13 +9,14 @@
 
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
 namespace veltrano {
 namespace {
 
 using fixtures::TempDir;
-using fixtures::WriteFile;
+using fixtures::WriteText;
 
 struct Listed {
   std::wstring name;
@@ -52,7 +53,7 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   TempDir dir;
   for (const char* name :
        {"b", "A", "a", "C", "_x", "10", "2", "f.txt", "\xC3\xA9.txt", "\xC3\x89.txt", "\xFF"}) {
-    ASSERT_TRUE(WriteFile(dir / name, ""));
+    ASSERT_TRUE(WriteText(dir / name, ""));
   }
   ASSERT_EQ(mkdir((dir / "Sub").c_str(), 0755), 0);
 
@@ -79,7 +80,7 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
 
 TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinks) {
   TempDir dir;
-  ASSERT_TRUE(WriteFile(dir / "file", "x"));
+  ASSERT_TRUE(WriteText(dir / "file", "x"));
   ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
   ASSERT_EQ(symlink("folder", (dir / "link-to-folder").c_str()), 0);
   ASSERT_EQ(symlink("file", (dir / "link-to-file").c_str()), 0);
@@ -115,10 +116,10 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinks) {
 
 TEST(FindFiles, AnyOtherPatternIsOneExactPath) {
   TempDir dir;
-  ASSERT_TRUE(WriteFile(dir / "one.exe", "x"));
-  ASSERT_TRUE(WriteFile(dir / "one.exe.bak", "x"));
+  ASSERT_TRUE(WriteText(dir / "one.exe", "x"));
+  ASSERT_TRUE(WriteText(dir / "one.exe.bak", "x"));
   ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteFile(dir / "sub/inner", "x"));
+  ASSERT_TRUE(WriteText(dir / "sub/inner", "x"));
 
   const std::vector<Listed> file = Search(W(dir / "one.exe"));
   ASSERT_EQ(Names(file), std::vector<std::wstring>{L"one.exe"});
@@ -132,7 +133,7 @@ TEST(FindFiles, AnyOtherPatternIsOneExactPath) {
 
 TEST(FindFiles, UnusablePatternsGiveAnInvalidHandleAndACode) {
   TempDir dir;
-  ASSERT_TRUE(WriteFile(dir / "file", "x"));
+  ASSERT_TRUE(WriteText(dir / "file", "x"));
   const std::wstring d = W(dir.path());
   struct Case {
     std::wstring pattern;

@@ -9,18 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
 namespace veltrano {
 namespace {
 
-using fixtures::ReadFile;
+using fixtures::ReadText;
 using fixtures::ScopedCurrentDir;
 using fixtures::ScopedTimeZone;
 using fixtures::SetModificationTime;
 using fixtures::TempDir;
 using fixtures::UtcSeconds;
-using fixtures::WriteFile;
+using fixtures::WriteText;
 
 constexpr char kHeader[] = "文件名\t原时间\t新时间\t路径\n";
 
@@ -32,7 +33,7 @@ struct Result {
 
 class BatchCommand : public testing::Test {
  protected:
-  BatchCommand() : cwd(work.path()), zone("Asia/Shanghai", 1705000000) {}
+  BatchCommand() : cwd(work.path().string()), zone("Asia/Shanghai", 1705000000) {}
 
   Result Run(const std::vector<std::string>& args) {
     std::ostringstream out;
@@ -40,7 +41,7 @@ class BatchCommand : public testing::Test {
     const int status = RunBatchCommand(args, out, err);
     return {status, out.str(), err.str()};
   }
-  std::string Log() { return ReadFile(work / "CertificateLog.log").value_or("<no log>"); }
+  std::string Log() { return ReadText(work / "CertificateLog.log").value_or("<no log>"); }
 
   TempDir work;
   TempDir data;
@@ -49,7 +50,7 @@ class BatchCommand : public testing::Test {
 };
 
 TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
-  ASSERT_TRUE(WriteFile(data / "a", ""));
+  ASSERT_TRUE(WriteText(data / "a", ""));
   struct Case {
     std::vector<std::string> args;
     const char* message;
@@ -69,7 +70,7 @@ TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
     if (c.message != nullptr) {
       EXPECT_EQ(r.err, c.message);
     } else {
-      EXPECT_EQ(r.err, "veltrano-batch: 路径不存在：" + (data / "missing") + "\n");
+      EXPECT_EQ(r.err, "veltrano-batch: 路径不存在：" + (data / "missing").string() + "\n");
     }
   }
   EXPECT_EQ(Log(), "<no log>");
@@ -83,16 +84,17 @@ TEST_F(BatchCommand, HelpPrintsTheUsage) {
 }
 
 TEST_F(BatchCommand, AFolderPrintsTheHeaderAndOneLinePerEntry) {
-  ASSERT_TRUE(WriteFile(data / "plain.txt", "x"));
-  ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteText(data / "plain.txt", "x"));
+  ASSERT_EQ(mkdir((data / "sub").string().c_str(), 0755), 0);
   ASSERT_TRUE(SetModificationTime(data / "plain.txt", UtcSeconds(2020, 5, 1, 12)));
   ASSERT_TRUE(SetModificationTime(data / "sub", UtcSeconds(2021, 5, 1, 12)));
   const std::string expected = std::string(kHeader) + "plain.txt\t2020/05/01 20:00:00\t-\t" +
-                               data.path() + "\n" + "sub\t2021/05/01 20:00:00\t-\t" + data.path() +
-                               "\n";
+                               data.path().string() + "\n" + "sub\t2021/05/01 20:00:00\t-\t" +
+                               data.path().string() + "\n";
 
   // However the folder is written, the chooser's form of it is used.
-  const std::string spellings[] = {data.path(), data.path() + "/", data.path() + "/./sub/.."};
+  const std::string spellings[] = {data.path().string(), data.path().string() + "/",
+                                   data.path().string() + "/./sub/.."};
   for (const std::string& arg : spellings) {
     SCOPED_TRACE(arg);
     const Result r = Run({arg});
@@ -101,49 +103,49 @@ TEST_F(BatchCommand, AFolderPrintsTheHeaderAndOneLinePerEntry) {
     EXPECT_EQ(r.err, "");
   }
   const std::string stretch =
-      "Analyze Signed File[" + (data / "plain.txt") +
+      "Analyze Signed File[" + (data / "plain.txt").string() +
       "]\nCertificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n" +
-      "Analyze Signed File[" + (data / "sub") +
+      "Analyze Signed File[" + (data / "sub").string() +
       "]\nCertificate[74]:\nCryptQueryObject failed with ErrorCode[0x5]\n";
   EXPECT_EQ(Log(), stretch + stretch + stretch);
 }
 
 TEST_F(BatchCommand, AFileGivesItsRowWithItsFolderAndARelativePathBecomesAbsolute) {
-  ASSERT_TRUE(WriteFile(work / "-dash.exe", "x"));
+  ASSERT_TRUE(WriteText(work / "-dash.exe", "x"));
   ASSERT_TRUE(SetModificationTime(work / "-dash.exe", UtcSeconds(2020, 5, 1, 12)));
   const Result r = Run({"--", "-dash.exe"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            std::string(kHeader) + "-dash.exe\t2020/05/01 20:00:00\t-\t" + work.path() + "\n");
+  EXPECT_EQ(r.out, std::string(kHeader) + "-dash.exe\t2020/05/01 20:00:00\t-\t" +
+                       work.path().string() + "\n");
   EXPECT_EQ(r.err, "");
 }
 
 TEST_F(BatchCommand, TabsNewlinesAndBackslashesInNamesAreEscaped) {
-  ASSERT_TRUE(WriteFile(data / "a\tb", ""));
-  ASSERT_TRUE(WriteFile(data / "c\nd", ""));
-  ASSERT_TRUE(WriteFile(data / "e\\tf", ""));
-  ASSERT_TRUE(WriteFile(data / "g\xFF", ""));
+  ASSERT_TRUE(WriteText(data / "a\tb", ""));
+  ASSERT_TRUE(WriteText(data / "c\nd", ""));
+  ASSERT_TRUE(WriteText(data / "e\\tf", ""));
+  ASSERT_TRUE(WriteText(data / "g\xFF", ""));
   for (const char* name : {"a\tb", "c\nd", "e\\tf", "g\xFF"}) {
     ASSERT_TRUE(SetModificationTime(data / name, UtcSeconds(2020, 5, 1, 12)));
   }
-  const Result r = Run({data.path()});
+  const Result r = Run({data.path().string()});
   EXPECT_EQ(r.status, 0);
-  const std::string tail = "\t2020/05/01 20:00:00\t-\t" + data.path() + "\n";
+  const std::string tail = "\t2020/05/01 20:00:00\t-\t" + data.path().string() + "\n";
   EXPECT_EQ(r.out, std::string(kHeader) + "a\\tb" + tail + "c\\nd" + tail + "e\\\\tf" + tail +
                        "g\xFF" + tail);
 }
 
 TEST_F(BatchCommand, ATimeThatCannotBeShownIsReportedOnStandardErrorAfterTheRows) {
   ScopedTimeZone newYork("America/New_York", 1705000000);
-  ASSERT_TRUE(WriteFile(data / "early", ""));
-  ASSERT_TRUE(WriteFile(data / "late", ""));
+  ASSERT_TRUE(WriteText(data / "early", ""));
+  ASSERT_TRUE(WriteText(data / "late", ""));
   ASSERT_TRUE(SetModificationTime(data / "early", -3600));
   ASSERT_TRUE(SetModificationTime(data / "late", UtcSeconds(2020, 5, 1, 12)));
-  const Result r = Run({data.path()});
+  const Result r = Run({data.path().string()});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kHeader) + "early\t\t-\t" + data.path() + "\n" +
+  EXPECT_EQ(r.out, std::string(kHeader) + "early\t\t-\t" + data.path().string() + "\n" +
                        // Winter bias on a summer date, as the platform shows it.
-                       "late\t2020/05/01 07:00:00\t-\t" + data.path() + "\n");
+                       "late\t2020/05/01 07:00:00\t-\t" + data.path().string() + "\n");
   EXPECT_EQ(r.err, "veltrano-batch: 有时间无法转换为文本，相应单元格留空：参数错误。\n");
 }
 
@@ -158,20 +160,20 @@ Result RunExecutable(const std::string& args) {
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
   const int wait = pclose(pipe);
   r.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  r.err = ReadFile("stderr.txt").value_or("");
+  r.err = ReadText("stderr.txt").value_or("");
   return r;
 }
 
 TEST_F(BatchCommand, TheExecutableRunsAFolderAndReportsItsStatus) {
-  ASSERT_TRUE(WriteFile(data / "plain.txt", "x"));
+  ASSERT_TRUE(WriteText(data / "plain.txt", "x"));
   ASSERT_TRUE(SetModificationTime(data / "plain.txt", UtcSeconds(2020, 5, 1, 12)));
 
-  const Result run = RunExecutable("'" + data.path() + "'");
+  const Result run = RunExecutable("'" + data.path().string() + "'");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            std::string(kHeader) + "plain.txt\t2020/05/01 20:00:00\t-\t" + data.path() + "\n");
+  EXPECT_EQ(run.out, std::string(kHeader) + "plain.txt\t2020/05/01 20:00:00\t-\t" +
+                         data.path().string() + "\n");
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(Log(), "Analyze Signed File[" + (data / "plain.txt") +
+  EXPECT_EQ(Log(), "Analyze Signed File[" + (data / "plain.txt").string() +
                        "]\nCertificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n");
 
   EXPECT_EQ(RunExecutable("--help").status, 0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/WideText.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 #include "tests/run/TestDialog.h"
 
@@ -14,13 +15,13 @@ namespace {
 
 using veltrano::WideFromBytes;
 using veltrano::fixtures::ModificationTime;
-using veltrano::fixtures::ReadFile;
+using veltrano::fixtures::ReadText;
 using veltrano::fixtures::ScopedCurrentDir;
 using veltrano::fixtures::ScopedTimeZone;
 using veltrano::fixtures::SetModificationTime;
 using veltrano::fixtures::TempDir;
 using veltrano::fixtures::UtcSeconds;
-using veltrano::fixtures::WriteFile;
+using veltrano::fixtures::WriteText;
 
 using Row = std::vector<std::wstring>;
 using Event = CTestDialog::ButtonEvent;
@@ -41,7 +42,7 @@ class BatchRun : public testing::Test {
  protected:
   BatchRun() : cwd(work.path()), zone("Asia/Shanghai", kNow) { dlg.InitResultList(); }
 
-  std::optional<std::string> Log() { return ReadFile(work / "CertificateLog.log"); }
+  std::optional<std::string> Log() { return ReadText(work / "CertificateLog.log"); }
   bool LogExists() { return std::filesystem::exists(work / "CertificateLog.log"); }
   std::wstring W(const std::string& bytes) { return WideFromBytes(bytes); }
 
@@ -63,10 +64,10 @@ class BatchRun : public testing::Test {
 };
 
 TEST_F(BatchRun, EveryEntryButTheDotFoldersGetsARowAndItsLogLines) {
-  ASSERT_TRUE(WriteFile(data / "b.txt", "plain text"));
-  ASSERT_TRUE(WriteFile(data / "A.dat", "MZ but not an image"));
+  ASSERT_TRUE(WriteText(data / "b.txt", "plain text"));
+  ASSERT_TRUE(WriteText(data / "A.dat", "MZ but not an image"));
   ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteFile(data / "sub/inner.exe", "x"));
+  ASSERT_TRUE(WriteText(data / "sub/inner.exe", "x"));
   ASSERT_TRUE(SetModificationTime(data / "b.txt", UtcSeconds(2020, 5, 1, 12), 999999999));
   ASSERT_TRUE(SetModificationTime(data / "A.dat", UtcSeconds(2021, 1, 2, 3, 4, 5)));
   ASSERT_TRUE(SetModificationTime(data / "sub", UtcSeconds(2019, 12, 31, 16)));
@@ -89,8 +90,8 @@ TEST_F(BatchRun, EveryEntryButTheDotFoldersGetsARowAndItsLogLines) {
 }
 
 TEST_F(BatchRun, ButtonsAreDisabledBeforeTheListIsEmptiedAndEnabledAfterTheWalk) {
-  ASSERT_TRUE(WriteFile(data / "one", ""));
-  ASSERT_TRUE(WriteFile(data / "two", ""));
+  ASSERT_TRUE(WriteText(data / "one", ""));
+  ASSERT_TRUE(WriteText(data / "two", ""));
   dlg.m_list.InsertItem(0, L"left over from the last run");
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
@@ -130,8 +131,8 @@ TEST_F(BatchRun, NothingToWalkLeavesTheListEmptyAndCreatesNoLog) {
 }
 
 TEST_F(BatchRun, ASingleFileGivesOneRowWithItsFolder) {
-  ASSERT_TRUE(WriteFile(data / "tool.exe", "x"));
-  ASSERT_TRUE(WriteFile(data / "other.exe", "x"));
+  ASSERT_TRUE(WriteText(data / "tool.exe", "x"));
+  ASSERT_TRUE(WriteText(data / "other.exe", "x"));
   ASSERT_TRUE(SetModificationTime(data / "tool.exe", UtcSeconds(2022, 6, 1)));
   const std::wstring full = W(data / "tool.exe");
   EXPECT_EQ(dlg.SelectFile(full, L"tool.exe", W(data.path())), full);
@@ -169,9 +170,9 @@ TEST_F(BatchRun, AtTheRootTheFullPathHoldsTwoSeparators) {
 
 TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterTheRun) {
   ScopedTimeZone newYork("America/New_York", kNow);
-  ASSERT_TRUE(WriteFile(data / "a-early", ""));
-  ASSERT_TRUE(WriteFile(data / "b-fine", ""));
-  ASSERT_TRUE(WriteFile(data / "c-early", ""));
+  ASSERT_TRUE(WriteText(data / "a-early", ""));
+  ASSERT_TRUE(WriteText(data / "b-fine", ""));
+  ASSERT_TRUE(WriteText(data / "c-early", ""));
   ASSERT_TRUE(SetModificationTime(data / "a-early", -3600));  // 1969 in any zone west of UTC
   ASSERT_TRUE(SetModificationTime(data / "b-fine", UtcSeconds(2020, 1, 1, 12)));
   ASSERT_TRUE(SetModificationTime(data / "c-early", UtcSeconds(1950, 1, 1)));
@@ -199,7 +200,7 @@ TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterT
 }
 
 TEST_F(BatchRun, AnEntryWithoutARowIsStillInspectedAndLogged) {
-  ASSERT_TRUE(WriteFile(data / "x.exe", ""));
+  ASSERT_TRUE(WriteText(data / "x.exe", ""));
   dlg.m_list.SetRefuseInsert(true);
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
@@ -208,8 +209,8 @@ TEST_F(BatchRun, AnEntryWithoutARowIsStillInspectedAndLogged) {
 }
 
 TEST_F(BatchRun, NamesThatAreNotUtf8KeepTheirBytesInTheLog) {
-  ASSERT_TRUE(WriteFile(data / "caf\xE9.exe", ""));
-  ASSERT_TRUE(WriteFile(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", ""));
+  ASSERT_TRUE(WriteText(data / "caf\xE9.exe", ""));
+  ASSERT_TRUE(WriteText(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", ""));
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
   ASSERT_EQ(dlg.m_list.Rows().size(), 2u);
@@ -221,7 +222,7 @@ TEST_F(BatchRun, NamesThatAreNotUtf8KeepTheirBytesInTheLog) {
 
 TEST_F(BatchRun, ALogThatCannotBeOpenedChangesNothingElse) {
   ASSERT_EQ(mkdir((work / "CertificateLog.log").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteFile(data / "x.exe", ""));
+  ASSERT_TRUE(WriteText(data / "x.exe", ""));
   ASSERT_TRUE(SetModificationTime(data / "x.exe", UtcSeconds(2022, 6, 1)));
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
