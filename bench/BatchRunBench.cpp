@@ -1,6 +1,7 @@
 // A run over a folder of N files with the in-memory list: entries per second
 // for the whole change-time command (search, log, rows, column fitting,
-// signature query), and for its parts alone.
+// signature query, stamping), and for its parts alone. The second argument
+// of the run is "one signed image in every K files" (0: none).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "platform/WideText.h"
 #include "run/DialogCore.h"
 #include "run/MemoryListView.h"
+#include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
@@ -26,11 +28,17 @@ class CBenchDialog final : public CVeltranoDlgCore {
   void SetTitle(const std::wstring&) override {}
 };
 
-// A folder of `count` small unsigned files with names of varied case.
-void Populate(const TempDir& dir, int count) {
+// A folder of `count` small files with names of varied case; every
+// `signedEvery`-th one (if nonzero) a signed, timestamped image.
+void Populate(const TempDir& dir, int count, int signedEvery = 0) {
+  const veltrano::fixtures::Bytes signedImage = veltrano::fixtures::BuildSignedPe();
   for (int i = 0; i < count; ++i) {
     const std::string name = (i % 2 ? "Setup-" : "tool-") + std::to_string(i) + ".exe";
-    veltrano::fixtures::WriteText(dir / name, "MZ");
+    if (signedEvery != 0 && i % signedEvery == 0) {
+      veltrano::fixtures::WriteFile(dir / name, signedImage);
+    } else {
+      veltrano::fixtures::WriteText(dir / name, "MZ");
+    }
   }
 }
 
@@ -38,7 +46,7 @@ void BM_ChangeTimeOverFolder(benchmark::State& state) {
   TempDir data;
   TempDir work;
   ScopedCurrentDir cwd(work.path());
-  Populate(data, static_cast<int>(state.range(0)));
+  Populate(data, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   CBenchDialog dlg;
   dlg.InitResultList();
   dlg.SelectFolder(veltrano::WideFromBytes(data.path().native()));
@@ -48,7 +56,12 @@ void BM_ChangeTimeOverFolder(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_ChangeTimeOverFolder)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChangeTimeOverFolder)
+    ->Args({100, 0})
+    ->Args({1000, 0})
+    ->Args({1000, 10})
+    ->Args({1000, 1})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SearchFolder(benchmark::State& state) {
   TempDir data;

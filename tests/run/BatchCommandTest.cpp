@@ -9,18 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileTimes.h"
+#include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
 namespace veltrano {
 namespace {
 
+using fixtures::BuildSignedPe;
+using fixtures::kDefaultSigningTimeTicks;
+using fixtures::ModificationTime;
 using fixtures::ReadText;
 using fixtures::ScopedCurrentDir;
 using fixtures::ScopedTimeZone;
 using fixtures::SetModificationTime;
 using fixtures::TempDir;
 using fixtures::UtcSeconds;
+using fixtures::WriteFile;
 using fixtures::WriteText;
 
 constexpr char kHeader[] = "文件名\t原时间\t新时间\t路径\n";
@@ -164,22 +170,38 @@ Result RunExecutable(const std::string& args) {
   return r;
 }
 
-TEST_F(BatchCommand, TheExecutableRunsAFolderAndReportsItsStatus) {
+TEST_F(BatchCommand, TheExecutableStampsAFolderAndReportsItsStatus) {
+  const std::string dir = data.path().string();
+  WriteFile(data / "signed.exe", BuildSignedPe());
   ASSERT_TRUE(WriteText(data / "plain.txt", "x"));
-  ASSERT_TRUE(SetModificationTime(data / "plain.txt", UtcSeconds(2020, 5, 1, 12)));
+  ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
+  for (const char* name : {"signed.exe", "plain.txt", "sub"}) {
+    ASSERT_TRUE(SetModificationTime((data / name).string(), UtcSeconds(2020, 5, 1, 12)));
+  }
 
-  const Result run = RunExecutable("'" + data.path().string() + "'");
+  // The child has no pinned clock; Shanghai has had no daylight saving since 1991.
+  const Result run = RunExecutable("'" + dir + "'");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, std::string(kHeader) + "plain.txt\t2020/05/01 20:00:00\t-\t" +
-                         data.path().string() + "\n");
+  EXPECT_EQ(run.out, std::string(kHeader) +                                    //
+                         "plain.txt\t2020/05/01 20:00:00\t-\t" + dir + "\n" +  //
+                         "signed.exe\t2020/05/01 20:00:00\t2019/04/05 14:07:08\t" + dir + "\n" +
+                         "sub\t2020/05/01 20:00:00\t-\t" + dir + "\n");
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(Log(), "Analyze Signed File[" + (data / "plain.txt").string() +
-                       "]\nCertificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n");
+  EXPECT_EQ(Log(), "Analyze Signed File[" + dir + "/plain.txt]\nCertificate[74]:\n" +
+                       "CryptQueryObject failed with ErrorCode[0x80092009]\n" +
+                       "Analyze Signed File[" + dir + "/signed.exe]\n" + "Analyze Signed File[" +
+                       dir + "/sub]\nCertificate[74]:\n" +
+                       "CryptQueryObject failed with ErrorCode[0x5]\n");
+  EXPECT_EQ(TicksOf(FileTimeOf(*ModificationTime((data / "signed.exe").string()))),
+            kDefaultSigningTimeTicks);
 
   EXPECT_EQ(RunExecutable("--help").status, 0);
   const Result none = RunExecutable("");
   EXPECT_EQ(none.status, 2);
   EXPECT_EQ(none.err, "veltrano-batch: 缺少路径（用 --help 查看用法）\n");
+  const Result missing = RunExecutable("'" + dir + "/missing'");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.out, "");
 }
 
 }  // namespace

@@ -1,67 +1,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/WideText.h"
-#include "tests/fixtures/TempDir.h"
-#include "tests/fixtures/TestEnv.h"
-#include "tests/run/TestDialog.h"
+#include "tests/run/RunFixture.h"
 
 namespace {
 
-using veltrano::WideFromBytes;
 using veltrano::fixtures::ModificationTime;
-using veltrano::fixtures::ReadText;
-using veltrano::fixtures::ScopedCurrentDir;
 using veltrano::fixtures::ScopedTimeZone;
 using veltrano::fixtures::SetModificationTime;
-using veltrano::fixtures::TempDir;
 using veltrano::fixtures::UtcSeconds;
 using veltrano::fixtures::WriteText;
-
-using Row = std::vector<std::wstring>;
-using Event = CTestDialog::ButtonEvent;
-
-constexpr std::int64_t kNow = 1705000000;  // January 2024
-
-std::string QueryFailure(const std::string& path, const char* code) {
-  return "Analyze Signed File[" + path + "]\nCertificate[74]:\n" +
-         "CryptQueryObject failed with ErrorCode[" + code + "]\n";
-}
-constexpr char kNotSigned[] = "0x80092009";
-constexpr char kDirectory[] = "0x5";
-constexpr char kMissing[] = "0x2";
-
-// A run in its own current directory (which receives the log) over a folder
-// of its own, in UTC+8.
-class BatchRun : public testing::Test {
- protected:
-  BatchRun() : cwd(work.path()), zone("Asia/Shanghai", kNow) { dlg.InitResultList(); }
-
-  std::optional<std::string> Log() { return ReadText(work / "CertificateLog.log"); }
-  bool LogExists() { return std::filesystem::exists(work / "CertificateLog.log"); }
-  std::wstring W(const std::string& bytes) { return WideFromBytes(bytes); }
-
-  // Runs the change-time command; the status of the error it throws, if any.
-  std::optional<HRESULT> ChangeTime() {
-    try {
-      dlg.OnBnClickedChangeTime();
-    } catch (const CTimeTextException& e) {
-      return e.m_sc;
-    }
-    return std::nullopt;
-  }
-
-  TempDir work;
-  TempDir data;
-  ScopedCurrentDir cwd;
-  ScopedTimeZone zone;
-  CTestDialog dlg;
-};
 
 TEST_F(BatchRun, EveryEntryButTheDotFoldersGetsARowAndItsLogLines) {
   ASSERT_TRUE(WriteText(data / "b.txt", "plain text"));
