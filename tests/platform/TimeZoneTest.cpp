@@ -90,15 +90,6 @@ TEST(FileTimeToLocalFileTime, AppliesTheBiasInForceNowNotAtTheGivenInstant) {
   }
 }
 
-TEST(FileTimeToLocalFileTime, WestOfUtcTheZeroTimeWrapsAndIsThenRefused) {
-  ScopedTimeZone zone("America/New_York", kJanuary2024);
-  const FILETIME zero{0, 0};
-  FILETIME local{};
-  ASSERT_TRUE(FileTimeToLocalFileTime(&zero, &local));
-  SYSTEMTIME st{};
-  EXPECT_FALSE(FileTimeToSystemTime(&local, &st));
-}
-
 std::tm Fields(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
   t.tm_year = year - 1900;
@@ -136,17 +127,6 @@ TEST(Mktime64, AcceptsOnly1970To3000Utc) {
     ScopedTimeZone zone(c.tz);
     EXPECT_EQ(_mktime64(&c.local), c.expected);
   }
-}
-
-TEST(Mktime64, NormalisesTheFieldsItWasGiven) {
-  ScopedTimeZone zone("UTC");
-  std::tm t = Fields(2023, 13, 32, 0, 0, 0);  // month 13, day 32: 2024-02-01
-  EXPECT_EQ(_mktime64(&t), UtcSeconds(2024, 2, 1));
-  EXPECT_EQ(t.tm_year, 124);
-  EXPECT_EQ(t.tm_mon, 1);
-  EXPECT_EQ(t.tm_mday, 1);
-  EXPECT_EQ(t.tm_wday, 4);
-  EXPECT_EQ(_mktime64(nullptr), -1);
 }
 
 TEST(Localtime64s, SplitsInRangeAndMarksEverythingInvalidOutside) {

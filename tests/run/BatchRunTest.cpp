@@ -14,32 +14,6 @@ using veltrano::fixtures::SetModificationTime;
 using veltrano::fixtures::UtcSeconds;
 using veltrano::fixtures::WriteText;
 
-TEST_F(BatchRun, EveryEntryButTheDotFoldersGetsARowAndItsLogLines) {
-  ASSERT_TRUE(WriteText(data / "b.txt", "plain text"));
-  ASSERT_TRUE(WriteText(data / "A.dat", "MZ but not an image"));
-  ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteText(data / "sub/inner.exe", "x"));
-  ASSERT_TRUE(SetModificationTime(data / "b.txt", UtcSeconds(2020, 5, 1, 12), 999999999));
-  ASSERT_TRUE(SetModificationTime(data / "A.dat", UtcSeconds(2021, 1, 2, 3, 4, 5)));
-  ASSERT_TRUE(SetModificationTime(data / "sub", UtcSeconds(2019, 12, 31, 16)));
-
-  EXPECT_EQ(dlg.SelectFolder(W(data.path())), W(data.path()));
-  EXPECT_EQ(ChangeTime(), std::nullopt);
-
-  const std::wstring folder = W(data.path());
-  EXPECT_EQ(dlg.m_list.Rows(), (std::vector<Row>{
-                                   {L"A.dat", L"2021/01/02 11:04:05", L"-", folder},
-                                   {L"b.txt", L"2020/05/01 20:00:00", L"-", folder},
-                                   {L"sub", L"2020/01/01 00:00:00", L"-", folder},
-                               }));
-  // One stretch per entry, in the walk's order; nothing from inside "sub".
-  EXPECT_EQ(Log(), QueryFailure(data / "A.dat", kNotSigned) +
-                       QueryFailure(data / "b.txt", kNotSigned) +
-                       QueryFailure(data / "sub", kDirectory));
-  EXPECT_EQ(ModificationTime(data / "b.txt")->tv_sec, UtcSeconds(2020, 5, 1, 12));
-  EXPECT_EQ(ModificationTime(data / "b.txt")->tv_nsec, 999999999);
-}
-
 TEST_F(BatchRun, ButtonsAreDisabledBeforeTheListIsEmptiedAndEnabledAfterTheWalk) {
   ASSERT_TRUE(WriteText(data / "one", ""));
   ASSERT_TRUE(WriteText(data / "two", ""));

@@ -66,11 +66,6 @@ TEST_F(ListWidth, SetUpGivesHeaderWidthsAndFillsTheRestWithTheLastColumn) {
   EXPECT_EQ(Displayed(), Remembered());
 }
 
-TEST_F(NarrowList, LastColumnKeepsItsHeaderWidthWhenNothingRemains) {
-  EXPECT_EQ(dlg.GetRemainingWidth(), -20);
-  EXPECT_EQ(Remembered(), (std::vector<int>{40, 40, 40, 30}));
-}
-
 TEST_F(ListWidth, ColumnsGrowWithTheirCellsAndTheLastTakesWhatIsLeft) {
   // 11 characters at 7 px = 77, +10; time text 19 * 7 + 10 = 143.
   AddRow(L"setup64.exe", L"/srv/x");
@@ -101,6 +96,10 @@ TEST_F(ListWidth, ASecondRunWithShorterTextsKeepsWidthsButTheFolderColumnFollows
 }
 
 TEST_F(NarrowList, NegativeRemainingWidthLeavesTheLastColumnItsMeasuredWidth) {
+  // Nothing remains: the last column keeps its header width.
+  EXPECT_EQ(dlg.GetRemainingWidth(), -20);
+  EXPECT_EQ(Remembered(), (std::vector<int>{40, 40, 40, 30}));
+
   AddRow(L"a", L"/t");  // folder: 2 * 7 = 14 vs height 14: 24
   EXPECT_LT(dlg.GetRemainingWidth(), 0);
   // Fitted directly, the last column may narrow below its header width.

@@ -53,6 +53,7 @@ TEST_F(SignedRun, OnlyTheStampedFileChangesAndEachEntryLeavesItsLogStretch) {
   const Bytes signedImage = BuildSignedPe();
   const std::string stamped = Put("Signed.exe", signedImage);
   ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
+  const std::string inner = Put("sub/inner.exe", signedImage);  // not descended into
   ASSERT_TRUE(SetModificationTime((data / "sub").string(), UtcSeconds(2022, 6, 1)));
   dlg.SelectFolder(W(data.path().string()));
 
@@ -72,7 +73,7 @@ TEST_F(SignedRun, OnlyTheStampedFileChangesAndEachEntryLeavesItsLogStretch) {
 
   EXPECT_EQ(MtimeTicks(stamped), kDefaultSigningTimeTicks);
   EXPECT_EQ(ReadFile(stamped), signedImage);
-  for (const std::string& untouched : {noOpus, noStamp, plain}) {
+  for (const std::string& untouched : {noOpus, noStamp, plain, inner}) {
     EXPECT_EQ(ModificationTime(untouched)->tv_sec, UtcSeconds(2022, 6, 1)) << untouched;
   }
 
