@@ -25,7 +25,7 @@ build_packages=(
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  tzdata openssl osslsigncode python3 npm
+  tzdata openssl osslsigncode python3
   xvfb xauth x11-utils
   gcab msitools
 )
