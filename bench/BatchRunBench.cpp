@@ -4,6 +4,7 @@
 // of the run is "one signed image in every K files" (0: none).
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/WideText.h"
@@ -11,11 +12,9 @@
 #include "run/MemoryListView.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
-#include "tests/fixtures/TestEnv.h"
 
 namespace {
 
-using veltrano::fixtures::ScopedCurrentDir;
 using veltrano::fixtures::TempDir;
 
 class CBenchDialog final : public CVeltranoDlgCore {
@@ -37,7 +36,7 @@ void Populate(const TempDir& dir, int count, int signedEvery = 0) {
     if (signedEvery != 0 && i % signedEvery == 0) {
       veltrano::fixtures::WriteFile(dir / name, signedImage);
     } else {
-      veltrano::fixtures::WriteText(dir / name, "MZ");
+      veltrano::fixtures::WriteFile(dir / name, veltrano::fixtures::BytesOf("MZ"));
     }
   }
 }
@@ -45,7 +44,7 @@ void Populate(const TempDir& dir, int count, int signedEvery = 0) {
 void BM_ChangeTimeOverFolder(benchmark::State& state) {
   TempDir data;
   TempDir work;
-  ScopedCurrentDir cwd(work.path());
+  std::filesystem::current_path(work.path());  // the log goes here
   Populate(data, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   CBenchDialog dlg;
   dlg.InitResultList();

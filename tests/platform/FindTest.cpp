@@ -9,14 +9,16 @@
 
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
+#include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
 namespace veltrano {
 namespace {
 
+using fixtures::BytesOf;
 using fixtures::TempDir;
-using fixtures::WriteText;
+using fixtures::WriteFile;
 
 struct Listed {
   std::wstring name;
@@ -53,7 +55,7 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   TempDir dir;
   for (const char* name :
        {"b", "A", "a", "C", "_x", "10", "2", "f.txt", "\xC3\xA9.txt", "\xC3\x89.txt", "\xFF"}) {
-    ASSERT_TRUE(WriteText(dir / name, ""));
+    WriteFile(dir / name, {});
   }
   ASSERT_EQ(mkdir((dir / "Sub").c_str(), 0755), 0);
 
@@ -80,7 +82,7 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
 
 TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinks) {
   TempDir dir;
-  ASSERT_TRUE(WriteText(dir / "file", "x"));
+  WriteFile(dir / "file", BytesOf("x"));
   ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
   ASSERT_EQ(symlink("folder", (dir / "link-to-folder").c_str()), 0);
   ASSERT_EQ(symlink("file", (dir / "link-to-file").c_str()), 0);
@@ -116,10 +118,10 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinks) {
 
 TEST(FindFiles, AnyOtherPatternIsOneExactPath) {
   TempDir dir;
-  ASSERT_TRUE(WriteText(dir / "one.exe", "x"));
-  ASSERT_TRUE(WriteText(dir / "one.exe.bak", "x"));
+  WriteFile(dir / "one.exe", BytesOf("x"));
+  WriteFile(dir / "one.exe.bak", BytesOf("x"));
   ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteText(dir / "sub/inner", "x"));
+  WriteFile(dir / "sub/inner", BytesOf("x"));
 
   const std::vector<Listed> file = Search(W(dir / "one.exe"));
   ASSERT_EQ(Names(file), std::vector<std::wstring>{L"one.exe"});
@@ -133,7 +135,7 @@ TEST(FindFiles, AnyOtherPatternIsOneExactPath) {
 
 TEST(FindFiles, UnusablePatternsGiveAnInvalidHandleAndACode) {
   TempDir dir;
-  ASSERT_TRUE(WriteText(dir / "file", "x"));
+  WriteFile(dir / "file", BytesOf("x"));
   const std::wstring d = W(dir.path());
   struct Case {
     std::wstring pattern;

@@ -13,21 +13,20 @@
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
+#include "tests/run/RunFixture.h"
 
 namespace veltrano {
 namespace {
 
 using fixtures::BuildSignedPe;
 using fixtures::kDefaultSigningTimeTicks;
-using fixtures::ModificationTime;
-using fixtures::ReadText;
-using fixtures::ScopedCurrentDir;
 using fixtures::ScopedTimeZone;
 using fixtures::SetModificationTime;
 using fixtures::TempDir;
 using fixtures::UtcSeconds;
 using fixtures::WriteFile;
-using fixtures::WriteText;
+using veltrano::testing::StampsOf;
+using veltrano::testing::WriteBytes;
 
 constexpr char kHeader[] = "文件名\t原时间\t新时间\t路径\n";
 
@@ -37,7 +36,7 @@ struct Result {
   std::string err;
 };
 
-class BatchCommand : public testing::Test {
+class BatchCommand : public ::testing::Test {
  protected:
   BatchCommand() : cwd(work.path().string()), zone("Asia/Shanghai", 1705000000) {}
 
@@ -47,16 +46,16 @@ class BatchCommand : public testing::Test {
     const int status = RunBatchCommand(args, out, err);
     return {status, out.str(), err.str()};
   }
-  std::string Log() { return ReadText(work / "CertificateLog.log").value_or("<no log>"); }
+  std::string Log() { return ReadIfPresent(work / "CertificateLog.log").value_or("<no log>"); }
 
   TempDir work;
   TempDir data;
-  ScopedCurrentDir cwd;
+  veltrano::testing::CurrentDirectory cwd;
   ScopedTimeZone zone;
 };
 
 TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
-  ASSERT_TRUE(WriteText(data / "a", ""));
+  WriteBytes(data / "a", "");
   struct Case {
     std::vector<std::string> args;
     const char* message;
@@ -69,7 +68,7 @@ TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
       {{"--"}, "veltrano-batch: 缺少路径（用 --help 查看用法）\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     const Result r = Run(c.args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
@@ -83,7 +82,7 @@ TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
 }
 
 TEST_F(BatchCommand, AFolderPrintsTheHeaderAndOneLinePerEntry) {
-  ASSERT_TRUE(WriteText(data / "plain.txt", "x"));
+  WriteBytes(data / "plain.txt", "x");
   ASSERT_EQ(mkdir((data / "sub").string().c_str(), 0755), 0);
   ASSERT_TRUE(SetModificationTime(data / "plain.txt", UtcSeconds(2020, 5, 1, 12)));
   ASSERT_TRUE(SetModificationTime(data / "sub", UtcSeconds(2021, 5, 1, 12)));
@@ -110,7 +109,7 @@ TEST_F(BatchCommand, AFolderPrintsTheHeaderAndOneLinePerEntry) {
 }
 
 TEST_F(BatchCommand, AFileGivesItsRowWithItsFolderAndARelativePathBecomesAbsolute) {
-  ASSERT_TRUE(WriteText(work / "-dash.exe", "x"));
+  WriteBytes(work / "-dash.exe", "x");
   ASSERT_TRUE(SetModificationTime(work / "-dash.exe", UtcSeconds(2020, 5, 1, 12)));
   const Result r = Run({"--", "-dash.exe"});
   EXPECT_EQ(r.status, 0);
@@ -120,10 +119,10 @@ TEST_F(BatchCommand, AFileGivesItsRowWithItsFolderAndARelativePathBecomesAbsolut
 }
 
 TEST_F(BatchCommand, TabsNewlinesAndBackslashesInNamesAreEscaped) {
-  ASSERT_TRUE(WriteText(data / "a\tb", ""));
-  ASSERT_TRUE(WriteText(data / "c\nd", ""));
-  ASSERT_TRUE(WriteText(data / "e\\tf", ""));
-  ASSERT_TRUE(WriteText(data / "g\xFF", ""));
+  WriteBytes(data / "a\tb", "");
+  WriteBytes(data / "c\nd", "");
+  WriteBytes(data / "e\\tf", "");
+  WriteBytes(data / "g\xFF", "");
   for (const char* name : {"a\tb", "c\nd", "e\\tf", "g\xFF"}) {
     ASSERT_TRUE(SetModificationTime(data / name, UtcSeconds(2020, 5, 1, 12)));
   }
@@ -136,8 +135,8 @@ TEST_F(BatchCommand, TabsNewlinesAndBackslashesInNamesAreEscaped) {
 
 TEST_F(BatchCommand, ATimeThatCannotBeShownIsReportedOnStandardErrorAfterTheRows) {
   ScopedTimeZone newYork("America/New_York", 1705000000);
-  ASSERT_TRUE(WriteText(data / "early", ""));
-  ASSERT_TRUE(WriteText(data / "late", ""));
+  WriteBytes(data / "early", "");
+  WriteBytes(data / "late", "");
   ASSERT_TRUE(SetModificationTime(data / "early", -3600));
   ASSERT_TRUE(SetModificationTime(data / "late", UtcSeconds(2020, 5, 1, 12)));
   const Result r = Run({data.path().string()});
@@ -159,14 +158,14 @@ Result RunExecutable(const std::string& args) {
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
   const int wait = pclose(pipe);
   r.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  r.err = ReadText("stderr.txt").value_or("");
+  r.err = ReadIfPresent("stderr.txt").value_or("");
   return r;
 }
 
 TEST_F(BatchCommand, TheExecutableStampsAFolderAndReportsItsStatus) {
   const std::string dir = data.path().string();
   WriteFile(data / "signed.exe", BuildSignedPe());
-  ASSERT_TRUE(WriteText(data / "plain.txt", "x"));
+  WriteBytes(data / "plain.txt", "x");
   ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
   for (const char* name : {"signed.exe", "plain.txt", "sub"}) {
     ASSERT_TRUE(SetModificationTime((data / name).string(), UtcSeconds(2020, 5, 1, 12)));
@@ -185,7 +184,7 @@ TEST_F(BatchCommand, TheExecutableStampsAFolderAndReportsItsStatus) {
                        "Analyze Signed File[" + dir + "/signed.exe]\n" + "Analyze Signed File[" +
                        dir + "/sub]\nCertificate[74]:\n" +
                        "CryptQueryObject failed with ErrorCode[0x5]\n");
-  EXPECT_EQ(TicksOf(FileTimeOf(*ModificationTime((data / "signed.exe").string()))),
+  EXPECT_EQ(TicksOf(FileTimeOf(StampsOf(data / "signed.exe").modification)),
             kDefaultSigningTimeTicks);
 
   const Result help = RunExecutable("--help");

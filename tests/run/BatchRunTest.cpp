@@ -8,15 +8,15 @@
 
 namespace {
 
-using veltrano::fixtures::ModificationTime;
 using veltrano::fixtures::ScopedTimeZone;
 using veltrano::fixtures::SetModificationTime;
 using veltrano::fixtures::UtcSeconds;
-using veltrano::fixtures::WriteText;
+using veltrano::testing::StampsOf;
+using veltrano::testing::WriteBytes;
 
 TEST_F(BatchRun, ButtonsAreDisabledBeforeTheListIsEmptiedAndEnabledAfterTheWalk) {
-  ASSERT_TRUE(WriteText(data / "one", ""));
-  ASSERT_TRUE(WriteText(data / "two", ""));
+  WriteBytes(data / "one", "");
+  WriteBytes(data / "two", "");
   dlg.m_list.InsertItem(0, L"left over from the last run");
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
@@ -56,8 +56,8 @@ TEST_F(BatchRun, NothingToWalkLeavesTheListEmptyAndCreatesNoLog) {
 }
 
 TEST_F(BatchRun, ASingleFileGivesOneRowWithItsFolder) {
-  ASSERT_TRUE(WriteText(data / "tool.exe", "x"));
-  ASSERT_TRUE(WriteText(data / "other.exe", "x"));
+  WriteBytes(data / "tool.exe", "x");
+  WriteBytes(data / "other.exe", "x");
   ASSERT_TRUE(SetModificationTime(data / "tool.exe", UtcSeconds(2022, 6, 1)));
   const std::wstring full = W(data / "tool.exe");
   EXPECT_EQ(dlg.SelectFile(full, L"tool.exe", W(data.path())), full);
@@ -95,9 +95,9 @@ TEST_F(BatchRun, AtTheRootTheFullPathHoldsTwoSeparators) {
 
 TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterTheRun) {
   ScopedTimeZone newYork("America/New_York", kNow);
-  ASSERT_TRUE(WriteText(data / "a-early", ""));
-  ASSERT_TRUE(WriteText(data / "b-fine", ""));
-  ASSERT_TRUE(WriteText(data / "c-early", ""));
+  WriteBytes(data / "a-early", "");
+  WriteBytes(data / "b-fine", "");
+  WriteBytes(data / "c-early", "");
   ASSERT_TRUE(SetModificationTime(data / "a-early", -3600));  // 1969 in any zone west of UTC
   ASSERT_TRUE(SetModificationTime(data / "b-fine", UtcSeconds(2020, 1, 1, 12)));
   ASSERT_TRUE(SetModificationTime(data / "c-early", UtcSeconds(1950, 1, 1)));
@@ -125,7 +125,7 @@ TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterT
 }
 
 TEST_F(BatchRun, AnEntryWithoutARowIsStillInspectedAndLogged) {
-  ASSERT_TRUE(WriteText(data / "x.exe", ""));
+  WriteBytes(data / "x.exe", "");
   dlg.m_list.SetRefuseInsert(true);
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
@@ -134,8 +134,8 @@ TEST_F(BatchRun, AnEntryWithoutARowIsStillInspectedAndLogged) {
 }
 
 TEST_F(BatchRun, NamesThatAreNotUtf8KeepTheirBytesInTheLog) {
-  ASSERT_TRUE(WriteText(data / "caf\xE9.exe", ""));
-  ASSERT_TRUE(WriteText(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", ""));
+  WriteBytes(data / "caf\xE9.exe", "");
+  WriteBytes(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", "");
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
   ASSERT_EQ(dlg.m_list.Rows().size(), 2u);
@@ -147,7 +147,7 @@ TEST_F(BatchRun, NamesThatAreNotUtf8KeepTheirBytesInTheLog) {
 
 TEST_F(BatchRun, ALogThatCannotBeOpenedChangesNothingElse) {
   ASSERT_EQ(mkdir((work / "CertificateLog.log").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteText(data / "x.exe", ""));
+  WriteBytes(data / "x.exe", "");
   ASSERT_TRUE(SetModificationTime(data / "x.exe", UtcSeconds(2022, 6, 1)));
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);

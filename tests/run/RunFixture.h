@@ -13,6 +13,13 @@
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 #include "tests/run/TestDialog.h"
+#include "tests/support/Inspection.h"
+
+// A file's whole content, or nothing when there is no such file.
+inline std::optional<std::string> ReadIfPresent(const std::filesystem::path& file) {
+  if (!std::filesystem::exists(file)) return std::nullopt;
+  return veltrano::testing::ReadBytes(file);
+}
 
 inline std::wstring W(const std::string& bytes) { return veltrano::WideFromBytes(bytes); }
 
@@ -35,9 +42,7 @@ class BatchRun : public testing::Test {
  protected:
   BatchRun() : cwd(work.path()), zone("Asia/Shanghai", kNow) { dlg.InitResultList(); }
 
-  std::optional<std::string> Log() {
-    return veltrano::fixtures::ReadText(work / "CertificateLog.log");
-  }
+  std::optional<std::string> Log() { return ReadIfPresent(work / "CertificateLog.log"); }
   bool LogExists() { return std::filesystem::exists(work / "CertificateLog.log"); }
 
   // Runs the change-time command; the status of the error it throws, if any.
@@ -52,7 +57,7 @@ class BatchRun : public testing::Test {
 
   veltrano::fixtures::TempDir work;
   veltrano::fixtures::TempDir data;
-  veltrano::fixtures::ScopedCurrentDir cwd;
+  veltrano::testing::CurrentDirectory cwd;
   veltrano::fixtures::ScopedTimeZone zone;
   CTestDialog dlg;
 };

@@ -13,13 +13,14 @@
 namespace {
 
 using namespace veltrano::fixtures;
+using veltrano::testing::StampsOf;
 
 constexpr wchar_t kSigningTimeShanghai[] = L"2019/04/05 14:07:08";
 
 std::string Header(const std::string& path) { return "Analyze Signed File[" + path + "]\n"; }
 
 std::uint64_t MtimeTicks(const std::string& path) {
-  return veltrano::TicksOf(veltrano::FileTimeOf(*ModificationTime(path)));
+  return veltrano::TicksOf(veltrano::FileTimeOf(StampsOf(path).modification));
 }
 
 Bytes WithoutTimestamp() {
@@ -74,7 +75,7 @@ TEST_F(SignedRun, OnlyTheStampedFileChangesAndEachEntryLeavesItsLogStretch) {
   EXPECT_EQ(MtimeTicks(stamped), kDefaultSigningTimeTicks);
   EXPECT_EQ(ReadFile(stamped), signedImage);
   for (const std::string& untouched : {noOpus, noStamp, plain, inner}) {
-    EXPECT_EQ(ModificationTime(untouched)->tv_sec, UtcSeconds(2022, 6, 1)) << untouched;
+    EXPECT_EQ(StampsOf(untouched).modification.tv_sec, UtcSeconds(2022, 6, 1)) << untouched;
   }
 
   // The next run shows the signing time as the old time.
@@ -112,7 +113,7 @@ TEST_F(SignedRun, ANewTimeThatCannotBeShownLeavesCellTwoEmptyAfterTheStamp) {
   EXPECT_EQ(
       dlg.m_list.Rows(),
       (std::vector<Row>{{L"old-stamp.exe", L"2022/06/01 08:00:00", L"", W(data.path().string())}}));
-  EXPECT_EQ(ModificationTime(path)->tv_sec, UtcSeconds(1950, 1, 1));
+  EXPECT_EQ(StampsOf(path).modification.tv_sec, UtcSeconds(1950, 1, 1));
 }
 
 TEST_F(SignedRun, AFileWithoutARowIsStillStamped) {
