@@ -34,6 +34,9 @@ fuzz_packages=(clang libclang-rt-14-dev clang-format)
 packages=("${build_packages[@]}")
 if [ "$mode" = test ]; then
   packages+=("${test_packages[@]}" "${fuzz_packages[@]}")
+  # The real-file tests fetch their samples with `npm pack`. A machine that
+  # already has Node.js with npm keeps it (Debian's npm would conflict).
+  command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi
 
 missing=()
