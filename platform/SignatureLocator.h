@@ -48,6 +48,27 @@ class MemorySource final : public FileSource {
 // its format or carries no usable signature.
 std::optional<std::vector<std::uint8_t>> LocatePeSignature(const FileSource& file);
 
+// Cabinet: the "MSCF" header's per-cabinet reserve area (flag 0x0004, at
+// least 20 bytes) holds the signature's file offset and length.
+std::optional<std::vector<std::uint8_t>> LocateCabSignature(const FileSource& file);
+
+// Windows Installer package (.msi, .msp, .mst) or any other OLE compound
+// file: the root storage's stream "\x05DigitalSignature".
+std::optional<std::vector<std::uint8_t>> LocateMsiSignature(const FileSource& file);
+
+// No script larger than this is read; a bigger one has no usable signature.
+inline constexpr std::uint64_t kMaxScriptBytes = 16ULL << 20;
+
+// Signed scripts, recognised by the extension of `path` (letter case
+// ignored): PowerShell (.ps1 .psm1 .psd1 with "# SIG # " lines; .ps1xml
+// .psc1 .cdxml with "<!-- SIG # ... -->" lines) and Windows Script Host (.js
+// "// SIG // ", .vbs "'' SIG '' ", .wsf "<signature>" element with
+// "** SIG ** " lines). The text is UTF-8 or an 8-bit code page, or UTF-16 with
+// a byte-order mark; the block's base64 lines are decoded strictly. Nothing
+// for another extension, a file over kMaxScriptBytes, or a malformed block.
+std::optional<std::vector<std::uint8_t>> LocateScriptSignature(const FileSource& file,
+                                                               std::wstring_view path);
+
 // Tries every supported format in turn. `path` is the file's name, used only
 // for formats recognised by extension.
 std::optional<std::vector<std::uint8_t>> LocateEmbeddedSignature(const FileSource& file,
