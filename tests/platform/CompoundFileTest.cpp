@@ -1,0 +1,282 @@
+#include "platform/CompoundFile.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/fixtures/CompoundFileBuilder.h"
+#include "tests/fixtures/LittleEndian.h"
+#include "tests/fixtures/ReadCounter.h"
+
+namespace veltrano {
+namespace {
+
+using fixtures::Bytes;
+using fixtures::CfbImage;
+using fixtures::CfbOptions;
+
+Bytes Pattern(std::size_t size, std::uint8_t seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 251);
+  return b;
+}
+
+// An MSI-like package: a few tables, a summary stream, the signature and
+// its extended companion. Index 2 is the signature.
+CfbOptions Package(unsigned version, std::size_t signatureSize) {
+  CfbOptions o;
+  o.majorVersion = version;
+  o.entries = {
+      {u"\x05SummaryInformation", Pattern(400, 1)},
+      {u"Binary.bigdata", Pattern(9000, 2)},
+      {fixtures::SignatureStreamName(), Pattern(signatureSize, 3)},
+      {std::u16string(u"\x05") + u"MsiDigitalSignatureEx", Pattern(32, 4)},
+      {u"Property", Pattern(130, 5)},
+      {u"File", Pattern(70, 6)},
+      {u"Component", Pattern(90, 7)},
+      {u"Directory", Pattern(50, 8)},
+      {u"Feature", Pattern(60, 9)},
+  };
+  return o;
+}
+constexpr std::size_t kSignatureIndex = 2;
+
+std::optional<Bytes> Locate(const Bytes& file) {
+  return LocateMsiSignature(MemorySource(file.data(), file.size()));
+}
+
+TEST(CompoundFileSignature, FindsTheSignatureStreamInEveryLayout) {
+  struct Case {
+    const char* what;
+    unsigned version;
+    std::size_t signatureSize;
+  };
+  const Case cases[] = {
+      {"512-byte sectors, regular stream", 3, 6000},
+      {"512-byte sectors, mini stream", 3, 1500},
+      {"4096-byte sectors, regular stream", 4, 9000},
+      {"4096-byte sectors, mini stream", 4, 1500},
+      {"stream exactly at the mini stream cutoff", 3, 4096},
+      {"stream one byte below the cutoff", 3, 4095},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const CfbOptions o = Package(c.version, c.signatureSize);
+    const auto found = Locate(fixtures::BuildCompoundFile(o).bytes);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(*found, o.entries[kSignatureIndex].data);
+  }
+}
+
+TEST(CompoundFileSignature, NamesCompareIgnoringLetterCaseOnly) {
+  CfbOptions lower = Package(3, 500);
+  lower.entries[kSignatureIndex].name = std::u16string(u"\x05") + u"digitalSIGNATURE";
+  EXPECT_TRUE(Locate(fixtures::BuildCompoundFile(lower).bytes).has_value());
+
+  CfbOptions withoutMark = Package(3, 500);
+  withoutMark.entries[kSignatureIndex].name = u"DigitalSignature";
+  EXPECT_FALSE(Locate(fixtures::BuildCompoundFile(withoutMark).bytes).has_value());
+
+  CfbOptions storage = Package(3, 500);
+  storage.entries[kSignatureIndex].type = 1;
+  storage.entries[kSignatureIndex].data.clear();
+  EXPECT_FALSE(Locate(fixtures::BuildCompoundFile(storage).bytes).has_value());
+
+  CfbOptions unsignedPackage = Package(3, 500);
+  unsignedPackage.entries.erase(unsignedPackage.entries.begin() + kSignatureIndex);
+  EXPECT_FALSE(Locate(fixtures::BuildCompoundFile(unsignedPackage).bytes).has_value());
+}
+
+// Each case damages one structure of a valid package; every one of them
+// must give nothing (and, under the sanitizers, touch nothing out of range).
+TEST(CompoundFileSignature, MalformedStructuresGiveNothing) {
+  struct Case {
+    const char* what;
+    unsigned version;
+    std::size_t signatureSize;
+    std::function<void(const CfbImage&, Bytes&)> damage;
+  };
+  auto sig = [](const CfbImage& img) { return img.placements[kSignatureIndex]; };
+  const Case cases[] = {
+      {"regular chain loops back", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         const auto s = sig(img).sectors;
+         fixtures::SetU32(b, img.FatEntryOffset(s[5]), s[1]);
+       }},
+      {"regular chain points to itself", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         const auto s = sig(img).sectors;
+         fixtures::SetU32(b, img.FatEntryOffset(s[0]), s[0]);
+       }},
+      {"regular chain ends early", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.FatEntryOffset(sig(img).sectors[3]), fixtures::kCfbEndOfChain);
+       }},
+      {"regular chain runs into a free sector", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.FatEntryOffset(sig(img).sectors[3]), fixtures::kCfbFreeSector);
+       }},
+      {"regular chain leaves the file", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.FatEntryOffset(sig(img).sectors[3]), 0x00FFFFFF);
+       }},
+      {"start sector outside the file", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.DirectoryEntryOffset(sig(img).id) + fixtures::kCfbEntryStart,
+                          0x7FFFFFFF);
+       }},
+      {"stream size past the end of the file", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU64(b, img.DirectoryEntryOffset(sig(img).id) + fixtures::kCfbEntrySize,
+                          b.size() + 1);
+       }},
+      {"stream size over the signature limit", 4, 9000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU64(b, img.DirectoryEntryOffset(sig(img).id) + fixtures::kCfbEntrySize,
+                          kMaxSignatureBytes + 1);
+       }},
+      {"empty stream", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU64(b, img.DirectoryEntryOffset(sig(img).id) + fixtures::kCfbEntrySize, 0);
+       }},
+      {"mini chain loops back", 3, 1500,
+       [&](const CfbImage& img, Bytes& b) {
+         const auto s = sig(img).sectors;
+         fixtures::SetU32(b, img.MiniFatEntryOffset(s[10]), s[2]);
+       }},
+      {"mini chain ends early", 3, 1500,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.MiniFatEntryOffset(sig(img).sectors[4]), fixtures::kCfbEndOfChain);
+       }},
+      {"mini sector beyond the mini stream", 3, 1500,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.MiniFatEntryOffset(sig(img).sectors[4]), 5000);
+       }},
+      {"mini stream larger than the file", 3, 1500,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU64(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntrySize, 1u << 30);
+       }},
+      {"mini stream chain loops", 3, 1500,
+       [&](const CfbImage& img, Bytes& b) {
+         const auto s = img.miniStreamSectors;
+         fixtures::SetU32(b, img.FatEntryOffset(s[0]), s[0]);
+       }},
+      {"directory chain loops", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         const auto d = img.directorySectors;
+         fixtures::SetU32(b, img.FatEntryOffset(d[0]), d[0]);
+       }},
+      {"sibling link loops to an ancestor", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         // The signature sits below the top's right child; that child's
+         // right link now leads back to the top before the search gets there.
+         using fixtures::GetU32;
+         const std::uint32_t top =
+             GetU32(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntryChild);
+         const std::uint32_t right =
+             GetU32(b, img.DirectoryEntryOffset(top) + fixtures::kCfbEntryRight);
+         fixtures::SetU32(b, img.DirectoryEntryOffset(right) + fixtures::kCfbEntryRight, top);
+       }},
+      {"sibling link points to itself", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         const std::uint32_t top =
+             fixtures::GetU32(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntryChild);
+         fixtures::SetU32(b, img.DirectoryEntryOffset(top) + fixtures::kCfbEntryRight, top);
+       }},
+      {"sibling link to a missing entry", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntryChild, 900000);
+       }},
+      {"sibling link back to the root", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         fixtures::SetU32(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntryChild, 0);
+       }},
+      {"root entry is not a root", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         b[img.DirectoryEntryOffset(0) + fixtures::kCfbEntryType] = 1;
+       }},
+      {"byte order mark wrong", 3, 6000, [](const CfbImage&, Bytes& b) { b[0x1C] = 0xFF; }},
+      {"version 3 with 4096-byte sectors", 3, 6000,
+       [](const CfbImage&, Bytes& b) { fixtures::SetU16(b, 0x1E, 12); }},
+      {"mini sectors not 64 bytes", 3, 6000,
+       [](const CfbImage&, Bytes& b) { fixtures::SetU16(b, 0x20, 7); }},
+      {"no FAT sectors", 3, 6000, [](const CfbImage&, Bytes& b) { fixtures::SetU32(b, 0x2C, 0); }},
+      {"more FAT sectors than the file has", 3, 6000,
+       [](const CfbImage&, Bytes& b) { fixtures::SetU32(b, 0x2C, 0x10000000); }},
+      {"FAT sector listed outside the file", 3, 6000,
+       [](const CfbImage&, Bytes& b) { fixtures::SetU32(b, 0x4C, 0x00FFFFFF); }},
+      {"file cut inside the signature", 3, 6000,
+       [&](const CfbImage& img, Bytes& b) {
+         b.resize(img.SectorOffset(sig(img).sectors[5]) + 10);
+       }},
+      {"file cut inside the header", 3, 6000, [](const CfbImage&, Bytes& b) { b.resize(300); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const CfbImage img = fixtures::BuildCompoundFile(Package(c.version, c.signatureSize));
+    ASSERT_TRUE(Locate(img.bytes).has_value());  // the undamaged file reads
+    Bytes damaged = img.bytes;
+    c.damage(img, damaged);
+    ASSERT_NE(damaged, img.bytes);
+    EXPECT_FALSE(Locate(damaged).has_value());
+  }
+}
+
+TEST(CompoundFileSignature, FollowsTheDifatAndRefusesItsDamage) {
+  // Over 236 FAT sectors need two DIFAT sectors; the signature's FAT sector
+  // is listed in the second.
+  CfbOptions o = Package(3, 20000);
+  o.paddingSectors = 128 * 260;
+  const CfbImage img = fixtures::BuildCompoundFile(o);
+  ASSERT_GE(img.difatSectors.size(), 2u);
+  const std::uint32_t sigFatIndex = img.placements[kSignatureIndex].sectors.back() / 128;
+  ASSERT_GE(sigFatIndex, 109u + 127u);
+  const auto found = Locate(img.bytes);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(*found, o.entries[kSignatureIndex].data);
+  const std::size_t nextLink = img.SectorOffset(img.difatSectors[0]) + 127 * 4;
+
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+  };
+  const Case cases[] = {
+      {"DIFAT count says none", [](Bytes& b) { fixtures::SetU32(b, 0x48, 0); }},
+      {"DIFAT count says one", [](Bytes& b) { fixtures::SetU32(b, 0x48, 1); }},
+      {"DIFAT chain loops", [&](Bytes& b) { fixtures::SetU32(b, nextLink, img.difatSectors[0]); }},
+      {"DIFAT chain ends early",
+       [&](Bytes& b) { fixtures::SetU32(b, nextLink, fixtures::kCfbEndOfChain); }},
+      {"FAT sector location outside the file",
+       [&](Bytes& b) { fixtures::SetU32(b, img.FatLocationOffset(sigFatIndex), 0x7FFFFFF0); }},
+      {"first DIFAT sector outside the file",
+       [](Bytes& b) { fixtures::SetU32(b, 0x44, 0x7FFFFFF0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes damaged = img.bytes;
+    c.damage(damaged);
+    EXPECT_FALSE(Locate(damaged).has_value());
+  }
+}
+
+TEST(CompoundFileSignature, ReadsOnlyTheStructuresOnItsWay) {
+  CfbOptions o = Package(3, 6000);
+  o.entries.push_back({u"Binary.payload", Pattern(4 << 20, 9)});
+  const CfbImage img = fixtures::BuildCompoundFile(o);
+  fixtures::CountingSource source(img.bytes);
+  ASSERT_TRUE(LocateMsiSignature(source).has_value());
+  // Header, a few FAT and directory sectors and the signature's sectors.
+  EXPECT_LT(source.BytesRead(), 6000u + 16 * 512);
+}
+
+TEST(CompoundFileSignature, OnlyCompoundFilesAreRecognised) {
+  const Bytes msi = fixtures::BuildCompoundFile(Package(3, 500)).bytes;
+  EXPECT_TRUE(HasCompoundFileMagic(MemorySource(msi.data(), msi.size())));
+  const Bytes other = fixtures::BytesOf("MZ not a compound file at all, but long enough");
+  EXPECT_FALSE(HasCompoundFileMagic(MemorySource(other.data(), other.size())));
+  EXPECT_FALSE(Locate(other).has_value());
+  EXPECT_FALSE(HasCompoundFileMagic(MemorySource(msi.data(), 7)));
+}
+
+}  // namespace
+}  // namespace veltrano
