@@ -117,15 +117,15 @@ class LineReader {
   // The next line without its line break, or false at the end of the text.
   bool Next(std::string_view& line) {
     if (pos_ >= text_.size()) return false;
-    const std::size_t stop = text_.find_first_of("\r\n", pos_);
-    if (stop == std::string_view::npos) {
-      line = text_.substr(pos_);
-      pos_ = text_.size();
-      return true;
-    }
+    std::size_t stop = pos_;
+    while (stop < text_.size() && text_[stop] != '\n' && text_[stop] != '\r') ++stop;
     line = text_.substr(pos_, stop - pos_);
-    pos_ = stop + 1;
-    if (text_[stop] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+    if (stop == text_.size()) {
+      pos_ = stop;
+    } else {
+      pos_ = stop + 1;
+      if (text_[stop] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+    }
     return true;
   }
   std::size_t Position() const { return pos_; }
