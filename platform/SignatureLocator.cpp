@@ -54,9 +54,10 @@ std::optional<std::vector<std::uint8_t>> LocateEmbeddedSignature(const FileSourc
                                                                  std::wstring_view path) {
   // Formats recognised by their content come first, then those recognised
   // by the file name. The first locator that finds a signature wins.
-  static_cast<void>(path);
   if (auto signature = LocatePeSignature(file)) return signature;
-  return std::nullopt;
+  if (auto signature = LocateCabSignature(file)) return signature;
+  if (auto signature = LocateMsiSignature(file)) return signature;
+  return LocateScriptSignature(file, path);
 }
 
 }  // namespace veltrano
