@@ -25,7 +25,8 @@ mkdir -p "$work"
 build/fuzz/tests/fixtures/make_fixtures "$work/seeds"
 
 # target:seed folder
-targets=(pe_locator:files query:files signed_data:signatures decode_object:decode)
+targets=(pe_locator:files query:files signed_data:signatures decode_object:decode
+  cab_locator:formats msi_locator:formats script_locator:scripts)
 failed=0
 for entry in "${targets[@]}"; do
   name=${entry%%:*}
