@@ -103,18 +103,9 @@ TEST(CompoundFileSignature, MalformedStructuresGiveNothing) {
          const auto s = sig(img).sectors;
          fixtures::SetU32(b, img.FatEntryOffset(s[5]), s[1]);
        }},
-      {"regular chain points to itself", 3, 6000,
-       [&](const CfbImage& img, Bytes& b) {
-         const auto s = sig(img).sectors;
-         fixtures::SetU32(b, img.FatEntryOffset(s[0]), s[0]);
-       }},
       {"regular chain ends early", 3, 6000,
        [&](const CfbImage& img, Bytes& b) {
          fixtures::SetU32(b, img.FatEntryOffset(sig(img).sectors[3]), fixtures::kCfbEndOfChain);
-       }},
-      {"regular chain runs into a free sector", 3, 6000,
-       [&](const CfbImage& img, Bytes& b) {
-         fixtures::SetU32(b, img.FatEntryOffset(sig(img).sectors[3]), fixtures::kCfbFreeSector);
        }},
       {"regular chain leaves the file", 3, 6000,
        [&](const CfbImage& img, Bytes& b) {
@@ -177,30 +168,16 @@ TEST(CompoundFileSignature, MalformedStructuresGiveNothing) {
              GetU32(b, img.DirectoryEntryOffset(top) + fixtures::kCfbEntryRight);
          fixtures::SetU32(b, img.DirectoryEntryOffset(right) + fixtures::kCfbEntryRight, top);
        }},
-      {"sibling link points to itself", 3, 6000,
-       [&](const CfbImage& img, Bytes& b) {
-         const std::uint32_t top =
-             fixtures::GetU32(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntryChild);
-         fixtures::SetU32(b, img.DirectoryEntryOffset(top) + fixtures::kCfbEntryRight, top);
-       }},
       {"sibling link to a missing entry", 3, 6000,
        [&](const CfbImage& img, Bytes& b) {
          fixtures::SetU32(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntryChild, 900000);
-       }},
-      {"sibling link back to the root", 3, 6000,
-       [&](const CfbImage& img, Bytes& b) {
-         fixtures::SetU32(b, img.DirectoryEntryOffset(0) + fixtures::kCfbEntryChild, 0);
        }},
       {"root entry is not a root", 3, 6000,
        [&](const CfbImage& img, Bytes& b) {
          b[img.DirectoryEntryOffset(0) + fixtures::kCfbEntryType] = 1;
        }},
-      {"byte order mark wrong", 3, 6000, [](const CfbImage&, Bytes& b) { b[0x1C] = 0xFF; }},
       {"version 3 with 4096-byte sectors", 3, 6000,
        [](const CfbImage&, Bytes& b) { fixtures::SetU16(b, 0x1E, 12); }},
-      {"mini sectors not 64 bytes", 3, 6000,
-       [](const CfbImage&, Bytes& b) { fixtures::SetU16(b, 0x20, 7); }},
-      {"no FAT sectors", 3, 6000, [](const CfbImage&, Bytes& b) { fixtures::SetU32(b, 0x2C, 0); }},
       {"more FAT sectors than the file has", 3, 6000,
        [](const CfbImage&, Bytes& b) { fixtures::SetU32(b, 0x2C, 0x10000000); }},
       {"FAT sector listed outside the file", 3, 6000,
@@ -242,7 +219,6 @@ TEST(CompoundFileSignature, FollowsTheDifatAndRefusesItsDamage) {
   };
   const Case cases[] = {
       {"DIFAT count says none", [](Bytes& b) { fixtures::SetU32(b, 0x48, 0); }},
-      {"DIFAT count says one", [](Bytes& b) { fixtures::SetU32(b, 0x48, 1); }},
       {"DIFAT chain loops", [&](Bytes& b) { fixtures::SetU32(b, nextLink, img.difatSectors[0]); }},
       {"DIFAT chain ends early",
        [&](Bytes& b) { fixtures::SetU32(b, nextLink, fixtures::kCfbEndOfChain); }},
