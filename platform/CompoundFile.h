@@ -31,7 +31,8 @@ class CompoundFile {
   static std::optional<CompoundFile> Open(const FileSource& file);
 
   // The content of the stream called `name` directly inside the root storage,
-  // names compared as the format does (UTF-16, letter case ignored). Nothing
+  // names compared as UTF-16 code units with ASCII letter case ignored (the
+  // format folds case; the names looked up here are ASCII). Nothing
   // when there is no such stream, when it is empty or larger than `maxBytes`,
   // or when any structure on the way is malformed (a chain that loops, ends
   // early or leaves the file, a broken directory).
