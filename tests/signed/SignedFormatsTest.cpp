@@ -4,8 +4,11 @@
 // its counter-signature, and the malformed copies are refused by the query
 // and left exactly as they were.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cctype>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -126,6 +129,67 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"no-end-line.ps1", Step::Query, {}}, FormatCase{"unsigned.cab", Step::Query, {}},
         FormatCase{"unsigned.msi", Step::Query, {}}),
     CaseName);
+
+// The headless command over a folder holding all of them: one row per file,
+// the new time in cell 2 for the stamped ones and "-" for the rest.
+TEST(SignedFormatsBatch, TheHeadlessCommandStampsTheFolder) {
+  const auto manifest = ReadManifest();
+  ASSERT_FALSE(manifest.empty()) << "run through ctest (set-up test signed_inputs.formats)";
+  fixtures::TempDir data;
+  fixtures::TempDir work;
+  std::map<std::string, std::string> contents;
+  for (const auto& [name, time] : manifest) {
+    fs::copy_file(fs::path(VELTRANO_FORMATS_DIR) / name, data / name);
+    contents[name] = ReadBytes(data / name);
+    SetStamps(data / name, DistinctStamps());
+  }
+  const FileStamps before = StampsOf(data / manifest.begin()->first);
+
+  const std::string command = "cd '" + work.path().string() + "' && TZ=UTC '" + VELTRANO_BATCH_EXE +
+                              "' '" + data.path().string() + "'";
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  // The old time is the same for every file (UTC, as set above).
+  char oldText[32];
+  const std::time_t oldTime = before.modification.tv_sec;
+  std::strftime(oldText, sizeof oldText, "%Y/%m/%d %H:%M:%S", std::gmtime(&oldTime));
+  std::string expected = "文件名\t原时间\t新时间\t路径\n";
+  std::map<std::string, std::string> sorted;  // the walk lists names ignoring letter case
+  for (const auto& [name, time] : manifest) {
+    std::string key = name;
+    for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    std::string newText = "-";
+    if (time != "-") {
+      char text[32];
+      const std::time_t t = std::stoll(time);
+      std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", std::gmtime(&t));
+      newText = text;
+    }
+    sorted[key] = name + "\t" + oldText + "\t" + newText + "\t" + data.path().string() + "\n";
+  }
+  for (const auto& [key, row] : sorted) expected += row;
+  EXPECT_EQ(out, expected);
+
+  for (const auto& [name, time] : manifest) {
+    SCOPED_TRACE(name);
+    const FileStamps after = StampsOf(data / name);
+    EXPECT_EQ(ReadBytes(data / name), contents[name]) << "content changed";
+    EXPECT_TRUE(after.access == before.access) << "access time changed";
+    if (time == "-") {
+      EXPECT_TRUE(after.modification == before.modification) << "modification time changed";
+    } else {
+      EXPECT_EQ(after.modification.tv_sec, std::stoll(time));
+      EXPECT_EQ(after.modification.tv_nsec, 0);
+    }
+  }
+}
 
 }  // namespace
 }  // namespace veltrano::testing
