@@ -274,7 +274,11 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
 
   const veltrano::DescriptorSource source(file.fd, static_cast<std::uint64_t>(st.st_size));
   auto signature = veltrano::LocateEmbeddedSignature(source, widePath);
-  if (!signature) return Fail(CRYPT_E_NO_MATCH);
+  if (!signature) {
+    // A script too large to read says so instead of looking unsigned.
+    return Fail(veltrano::IsOversizedScript(source, widePath) ? ERROR_FILE_TOO_LARGE
+                                                              : CRYPT_E_NO_MATCH);
+  }
 
   auto message = std::make_unique<Message>();
   message->bytes = std::move(*signature);

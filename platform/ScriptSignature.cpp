@@ -186,6 +186,10 @@ bool IsLine(std::string_view line, std::string_view wanted, const BlockForm& for
 
 }  // namespace
 
+bool IsOversizedScript(const FileSource& file, std::wstring_view path) {
+  return FormsFor(path) != nullptr && file.Size() > kMaxScriptBytes;
+}
+
 std::optional<std::vector<std::uint8_t>> LocateScriptSignature(const FileSource& file,
                                                                std::wstring_view path) {
   const ExtensionForms* forms = FormsFor(path);

@@ -69,6 +69,10 @@ inline constexpr std::uint64_t kMaxScriptBytes = 16ULL << 20;
 std::optional<std::vector<std::uint8_t>> LocateScriptSignature(const FileSource& file,
                                                                std::wstring_view path);
 
+// True when `path` names a script (by extension) that is larger than
+// kMaxScriptBytes, so its signature is not looked for.
+bool IsOversizedScript(const FileSource& file, std::wstring_view path);
+
 // Tries every supported format in turn. `path` is the file's name, used only
 // for formats recognised by extension.
 std::optional<std::vector<std::uint8_t>> LocateEmbeddedSignature(const FileSource& file,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/DescriptorSource.h"
+#include "platform/SignatureLocator.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
 #include "tests/fixtures/PeBuilder.h"
@@ -165,6 +166,11 @@ TEST_F(CryptQueryTest, FailuresLeaveTheOutputsAloneAndSetTheCode) {
   emptySerial.serial = {};
   SignatureOptions badSigner;
   badSigner.rawSigner = EncodeSignerInfo(emptySerial);
+  // Scripts past the size limit are not read; other files that size are.
+  const std::wstring hugeScript = Write("huge.ps1", BytesOf("# text\n"));
+  const std::wstring hugeText = Write("huge.txt", BytesOf("# text\n"));
+  std::filesystem::resize_file(dir_ / "huge.ps1", kMaxScriptBytes + 1);
+  std::filesystem::resize_file(dir_ / "huge.txt", kMaxScriptBytes + 1);
   const std::pair<std::wstring, DWORD> cases[] = {
       {Wide(dir_ / "missing.exe"), ERROR_FILE_NOT_FOUND},
       {Wide(dir_ / "nofolder" / "a.exe"), ERROR_PATH_NOT_FOUND},
@@ -181,6 +187,8 @@ TEST_F(CryptQueryTest, FailuresLeaveTheOutputsAloneAndSetTheCode) {
        static_cast<DWORD>(CRYPT_E_NO_MATCH)},
       {Write("badsigner.exe", BuildSignedPe(badSigner)), static_cast<DWORD>(CRYPT_E_NO_MATCH)},
       {std::wstring(L"bad") + static_cast<wchar_t>(0xD800), ERROR_INVALID_NAME},
+      {hugeScript, ERROR_FILE_TOO_LARGE},
+      {hugeText, static_cast<DWORD>(CRYPT_E_NO_MATCH)},
   };
   for (const auto& [path, code] : cases) {
     SCOPED_TRACE(BytesFromWide(path).value_or("<unencodable>"));
