@@ -1,0 +1,302 @@
+// The change-time command on the real dialog: rows and column widths in the
+// wx list, the buttons during a run, the report of a failed time conversion,
+// and the list surface's widths.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <wx/listctrl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "GuiTestSupport.h"
+#include "TestDialogs.h"
+#include "run/TimeText.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "veltrano-app-XXXXXX").string();
+    m_path = mkdtemp(pattern.data());
+  }
+  ~TempFolder() { fs::remove_all(m_path); }
+  const fs::path& Path() const { return m_path; }
+  fs::path Add(const std::string& name, const std::string& bytes = "unsigned") const {
+    const fs::path p = m_path / name;
+    std::ofstream(p, std::ios::binary) << bytes;
+    return p;
+  }
+
+ private:
+  fs::path m_path;
+};
+
+void SetModificationTime(const fs::path& p, std::time_t seconds) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+}
+
+// Pins the time zone for one test.
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* zone) {
+    if (const char* old = std::getenv("TZ")) m_old = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ZoneScope() {
+    if (m_old) {
+      setenv("TZ", m_old->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> m_old;
+};
+
+int Measured(IResultListView& view, IResultListView::Surface surface, const std::wstring& text) {
+  const TextExtent e = view.MeasureText(surface, text);
+  return std::max(e.cx, e.cy) + 10;
+}
+
+void ChooseFolder(CTestDlg& dlg, const fs::path& folder) {
+  dlg.SetFolderChooser([folder](wxWindow&) { return std::optional(folder.wstring()); });
+  ClickButton(dlg, 1001);
+}
+
+// Forwards to the dialog's list surface and notes the action buttons' state
+// each time the run adds a row.
+class ProbingDlg : public CTestDlg {
+ public:
+  struct ButtonStates {
+    bool changeTime, singleFile, folder, exit, about;
+  };
+  std::vector<ButtonStates> m_statesDuringRun;
+
+ protected:
+  IResultListView& ResultList() override { return m_probe; }
+
+ private:
+  class Probe : public IResultListView {
+   public:
+    explicit Probe(ProbingDlg& dlg) : m_dlg(dlg) {}
+    IResultListView& Real() { return m_dlg.View(); }
+    void SetExtendedStyle(DWORD s) override { Real().SetExtendedStyle(s); }
+    void InsertColumn(int i) override { Real().InsertColumn(i); }
+    int GetItemCount() override { return Real().GetItemCount(); }
+    int InsertItem(int i, const std::wstring& t) override {
+      auto on = [&](int id) { return m_dlg.FindWindow(id)->IsEnabled(); };
+      m_dlg.m_statesDuringRun.push_back({on(3), on(1000), on(1001), on(1), on(2)});
+      return Real().InsertItem(i, t);
+    }
+    void SetItemText(int r, int c, const std::wstring& t) override { Real().SetItemText(r, c, t); }
+    std::wstring GetItemText(int r, int c) override { return Real().GetItemText(r, c); }
+    void DeleteAllItems() override { Real().DeleteAllItems(); }
+    int GetColumnCount() override { return Real().GetColumnCount(); }
+    void WriteColumn(int c, const std::wstring& t, int w) override { Real().WriteColumn(c, t, w); }
+    void WriteColumnWidth(int c, int w) override { Real().WriteColumnWidth(c, w); }
+    int GetRememberedWidth(int c) override { return Real().GetRememberedWidth(c); }
+    int GetDisplayedWidth(int c) override { return Real().GetDisplayedWidth(c); }
+    int GetClientWidth() override { return Real().GetClientWidth(); }
+    TextExtent MeasureText(Surface s, const std::wstring& t) override {
+      return Real().MeasureText(s, t);
+    }
+
+   private:
+    ProbingDlg& m_dlg;
+  };
+  Probe m_probe{*this};
+};
+
+const wchar_t* const kHeaders[] = {L"文件名", L"原时间", L"新时间", L"路径"};
+
+}  // namespace
+
+TEST(Run, FreshListHasHeaderWidthsAndTheLastColumnFillsTheClientWidth) {
+  CTestDlg dlg;
+  dlg.Show();
+  IResultListView& view = dlg.View();
+  ASSERT_EQ(view.GetColumnCount(), 4);
+  int sum = 0;
+  for (int c = 0; c < 3; ++c) {
+    const int header = Measured(view, IResultListView::Surface::Header, kHeaders[c]);
+    EXPECT_EQ(view.GetRememberedWidth(c), header) << c;
+    EXPECT_EQ(view.GetDisplayedWidth(c), header) << c;
+    sum += header;
+  }
+  const int last = std::max(view.GetClientWidth() - sum,
+                            Measured(view, IResultListView::Surface::Header, kHeaders[3]));
+  EXPECT_EQ(view.GetRememberedWidth(3), last);
+  EXPECT_EQ(view.GetDisplayedWidth(3), last);
+  for (int c = 0; c < 4; ++c) {
+    wxListItem item;
+    item.SetMask(wxLIST_MASK_TEXT);
+    dlg.ListCtrl().GetColumn(c, item);
+    EXPECT_EQ(item.GetText(), wxString(kHeaders[c]));
+  }
+  dlg.Hide();
+}
+
+TEST(Run, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
+  TempFolder folder;
+  folder.Add("a.bin");
+  folder.Add("较长的文件名-0123.dat");
+  fs::create_directory(folder.Path() / "sub");
+  folder.Add(std::string("odd-\xFF-name.bin"));
+
+  CTestDlg dlg;
+  dlg.Show();
+  ChooseFolder(dlg, folder.Path());
+  ClickButton(dlg, 3);
+  PumpEvents();
+
+  IResultListView& view = dlg.View();
+  wxListCtrl& list = dlg.ListCtrl();
+  ASSERT_EQ(list.GetItemCount(), 4);
+  std::set<wxString> names;
+  for (int r = 0; r < 4; ++r) {
+    names.insert(list.GetItemText(r, 0));
+    EXPECT_FALSE(list.GetItemText(r, 1).empty()) << r;
+    EXPECT_EQ(list.GetItemText(r, 2), "-") << r;  // nothing here is signed
+    EXPECT_EQ(list.GetItemText(r, 3), wxString(folder.Path().wstring())) << r;
+  }
+  const std::set<wxString> expected = {"a.bin", "sub", wxString(L"较长的文件名-0123.dat"),
+                                       wxString(L"odd-\uFFFD-name.bin")};
+  EXPECT_EQ(names, expected);
+
+  // Columns 0 to 2: the widest of header and cells; displayed as remembered.
+  int sum = 0;
+  for (int c = 0; c < 3; ++c) {
+    int widest = Measured(view, IResultListView::Surface::Header, kHeaders[c]);
+    for (int r = 0; r < 4; ++r) {
+      widest = std::max(widest, Measured(view, IResultListView::Surface::List,
+                                         list.GetItemText(r, c).ToStdWstring()));
+    }
+    EXPECT_EQ(view.GetRememberedWidth(c), widest) << c;
+    EXPECT_EQ(view.GetDisplayedWidth(c), widest) << c;
+    sum += widest;
+  }
+  // The last column reaches the right edge (the folder text is short).
+  const int folderWidth = Measured(view, IResultListView::Surface::List, folder.Path().wstring());
+  const int remaining = view.GetClientWidth() - sum;
+  ASSERT_GT(remaining, folderWidth);
+  EXPECT_EQ(view.GetRememberedWidth(3), remaining);
+  EXPECT_EQ(view.GetDisplayedWidth(3), remaining);
+
+  // A screenshot of the dialog after the run, kept in the build tree.
+  dlg.Raise();
+  PumpEvents(300);
+  const std::string shot = std::string(VELTRANO_ARTIFACT_DIR) + "/screenshot.png";
+  EXPECT_TRUE(SaveWindowPng(dlg, shot));
+  EXPECT_GT(fs::file_size(shot), 1000u);
+  dlg.Hide();
+}
+
+TEST(Run, ActionButtonsAreDisabledDuringTheRunAndEnabledAfterIt) {
+  TempFolder folder;
+  folder.Add("one.bin");
+  folder.Add("two.bin");
+  ProbingDlg dlg;
+  dlg.Show();
+  ChooseFolder(dlg, folder.Path());
+  ClickButton(dlg, 3);
+  ASSERT_EQ(dlg.m_statesDuringRun.size(), 2u);
+  for (const auto& s : dlg.m_statesDuringRun) {
+    EXPECT_FALSE(s.changeTime);
+    EXPECT_FALSE(s.singleFile);
+    EXPECT_FALSE(s.folder);
+    EXPECT_TRUE(s.exit);
+    EXPECT_TRUE(s.about);
+  }
+  for (int id : {3, 1000, 1001, 1, 2}) EXPECT_TRUE(dlg.FindWindow(id)->IsEnabled()) << id;
+  dlg.Hide();
+}
+
+TEST(Run, FirstFailedTimeConversionIsReportedOnceAfterTheRun) {
+  ZoneScope utc("UTC");
+  TempFolder folder;
+  SetModificationTime(folder.Add("a-1969.bin"), -100000);  // before 1970: no time text
+  SetModificationTime(folder.Add("b-1969.bin"), -200000);
+  folder.Add("c-now.bin");
+
+  CTestDlg dlg;
+  dlg.Show();
+  ChooseFolder(dlg, folder.Path());
+  ClickButton(dlg, 3);
+  EXPECT_EQ(dlg.ListCtrl().GetItemCount(), 3);  // the run went on
+  ASSERT_EQ(dlg.m_errors.size(), 1u);
+  EXPECT_EQ(dlg.m_errors[0], CTimeTextException(E_INVALIDARG).Message());
+  for (int id : {3, 1000, 1001}) EXPECT_TRUE(dlg.FindWindow(id)->IsEnabled()) << id;
+  dlg.Hide();
+}
+
+TEST(Run, RememberedWidthsStayWhenTheUserDragsADivider) {
+  TempFolder folder;
+  folder.Add("file-with-a-name.bin");
+  CTestDlg dlg;
+  dlg.Show();
+  ChooseFolder(dlg, folder.Path());
+  ClickButton(dlg, 3);
+  IResultListView& view = dlg.View();
+  const int remembered0 = view.GetRememberedWidth(0);
+  const int remembered3 = view.GetRememberedWidth(3);
+
+  // What dragging the dividers does: only the control's widths change.
+  dlg.ListCtrl().SetColumnWidth(0, remembered0 + 80);
+  dlg.ListCtrl().SetColumnWidth(3, 20);
+  EXPECT_EQ(view.GetDisplayedWidth(0), remembered0 + 80);
+  EXPECT_EQ(view.GetRememberedWidth(0), remembered0);
+  EXPECT_EQ(view.GetRememberedWidth(3), remembered3);
+
+  // The next run fits from the remembered widths: as if nothing was dragged.
+  ClickButton(dlg, 3);
+  EXPECT_EQ(view.GetDisplayedWidth(0), remembered0);
+  EXPECT_EQ(view.GetDisplayedWidth(3), remembered3);
+  dlg.Hide();
+}
+
+TEST(Run, ListSurfaceIgnoresCellsAndColumnsThatDoNotExist) {
+  CTestDlg dlg;
+  dlg.Show();
+  IResultListView& view = dlg.View();
+  const int width0 = view.GetRememberedWidth(0);
+  view.SetItemText(0, 1, L"x");  // no row yet
+  view.WriteColumnWidth(4, 99);
+  view.WriteColumnWidth(-1, 99);
+  EXPECT_EQ(view.GetItemText(0, 0), L"");
+  EXPECT_EQ(view.GetRememberedWidth(4), 0);
+  EXPECT_EQ(view.GetRememberedWidth(0), width0);
+
+  // A negative width is remembered as given but shown as 0: wx would read -1
+  // and -2 as "fit to the contents".
+  view.WriteColumnWidth(3, -2);
+  EXPECT_EQ(view.GetRememberedWidth(3), -2);
+  EXPECT_EQ(view.GetDisplayedWidth(3), 0);
+  dlg.Hide();
+}
+
+TEST(Run, ClientWidthExcludesBorderAndVerticalScrollBar) {
+  CTestDlg dlg;
+  dlg.Show();
+  IResultListView& view = dlg.View();
+  const int empty = view.GetClientWidth();
+  EXPECT_GT(empty, 0);
+  EXPECT_LE(empty, dlg.ListCtrl().GetSize().GetWidth());  // wx's list on GTK draws no border
+  for (int r = 0; r < 60; ++r) view.InsertItem(r, L"row");
+  PumpEvents(200);
+  EXPECT_LT(view.GetClientWidth(), empty);  // the scroll bar takes its share
+  dlg.Hide();
+}
