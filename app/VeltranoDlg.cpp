@@ -163,13 +163,18 @@ void CVeltranoDlg::AddAboutToSystemMenu() {
 
 void CVeltranoDlg::DoDataExchange(bool bSaveAndValidate) {
   if (bSaveAndValidate) {
-    // The box is read-only, so its text is what was put there; keep the
-    // member's own text, whose odd bytes the box cannot show.
+    // The box is read-only, so it normally still shows what was put there;
+    // then the original text comes back, odd bytes and all.
     const wxString shown = m_pPathEdit->GetValue();
-    if (shown != DisplayText(m_strPath)) m_strPath = shown.ToStdWstring();
+    m_strPath = shown == DisplayText(m_strShownPath) ? m_strShownPath : shown.ToStdWstring();
   } else {
-    m_pPathEdit->ChangeValue(DisplayText(m_strPath));
+    ShowPath(m_strPath);
   }
+}
+
+void CVeltranoDlg::ShowPath(const std::wstring& text) {
+  m_strShownPath = text;
+  m_pPathEdit->ChangeValue(DisplayText(text));
 }
 
 bool CVeltranoDlg::TransferDataToWindow() {
@@ -185,10 +190,8 @@ bool CVeltranoDlg::TransferDataFromWindow() {
 void CVeltranoDlg::OnBnClickedSingleFile() {
   const std::optional<FileChoice> choice = m_chooseFile(*this);
   if (!choice) return;
-  m_strPath = choice->path;
-  TransferDataToWindow();
-  m_strFileName = choice->name;
-  m_strFolder = choice->folder;
+  SelectFile(choice->path, choice->name, choice->folder);
+  TransferDataToWindow();  // the box shows the full path
 }
 
 void CVeltranoDlg::OnBnClickedFolder() {
@@ -197,12 +200,8 @@ void CVeltranoDlg::OnBnClickedFolder() {
   // file-system path: taking its empty path as the folder would make the
   // next run walk the root of the file system.
   if (!folder || folder->empty()) return;
-  m_strPath = *folder;
-  TransferDataToWindow();
-  m_strFileName.clear();
-  m_strFolder = m_strPath;
-  m_strPath += kPathSeparator;
-  m_strPath += L'*';
+  // The box shows the folder; m_strPath holds it with the search pattern.
+  ShowPath(SelectFolder(*folder));
 }
 
 void CVeltranoDlg::OnBnClickedAbout() {

@@ -97,6 +97,8 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
 
  private:
   void AddAboutToSystemMenu();
+  // Puts `text` into the path box (as the box can show it).
+  void ShowPath(const std::wstring& text);
   void OnPaint(wxPaintEvent& event);
   void OnClose(wxCloseEvent& event);
 #ifdef __WXMSW__
@@ -105,6 +107,7 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
 
   wxIconBundle m_hIcon;  // icon group 128
   wxTextCtrl* m_pPathEdit = nullptr;
+  std::wstring m_strShownPath;  // what was last put into the path box
   wxListCtrl* m_pListCtrl = nullptr;
   std::unique_ptr<CResultListCtrlView> m_list;
   bool m_bInitialised = false;

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,8 +18,11 @@
 #include "GuiTestSupport.h"
 #include "TestDialogs.h"
 #include "run/TimeText.h"
+#include "tests/fixtures/PeBuilder.h"
+#include "tests/fixtures/TestEnv.h"
 
 namespace fs = std::filesystem;
+namespace fx = veltrano::fixtures;
 
 namespace {
 
@@ -39,32 +43,6 @@ class TempFolder {
 
  private:
   fs::path m_path;
-};
-
-void SetModificationTime(const fs::path& p, std::time_t seconds) {
-  const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
-}
-
-// Pins the time zone for one test.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    if (const char* old = std::getenv("TZ")) m_old = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneScope() {
-    if (m_old) {
-      setenv("TZ", m_old->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::optional<std::string> m_old;
 };
 
 int Measured(IResultListView& view, IResultListView::Surface surface, const std::wstring& text) {
@@ -196,6 +174,51 @@ TEST(Run, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
   EXPECT_EQ(view.GetRememberedWidth(3), remaining);
   EXPECT_EQ(view.GetDisplayedWidth(3), remaining);
 
+  dlg.Hide();
+}
+
+TEST(Run, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
+  fx::ScopedTimeZone shanghai("Asia/Shanghai");
+  TempFolder folder;
+  fx::ScopedCurrentDir logHere(folder.Path());  // CertificateLog.log goes here
+  fs::create_directory(folder.Path() / "in");
+  const fs::path signedExe = folder.Path() / "in" / "signed.exe";
+  const fs::path noTimestamp = folder.Path() / "in" / "no-timestamp.exe";
+  const fs::path plain = folder.Path() / "in" / "plain.txt";
+  fx::WriteFile(signedExe, fx::BuildSignedPe());
+  fx::SignatureOptions withoutTimestamp;
+  withoutTimestamp.counterSignature = false;
+  fx::WriteFile(noTimestamp, fx::BuildSignedPe(withoutTimestamp));
+  fx::WriteFile(plain, fx::BytesOf("not signed"));
+  const std::int64_t before = fx::UtcSeconds(2024, 1, 2, 3, 4, 5);
+  for (const fs::path& p : {signedExe, noTimestamp, plain}) {
+    ASSERT_TRUE(fx::SetModificationTime(p, before));
+  }
+  const fx::Bytes signedBytes = fx::ReadFile(signedExe);
+
+  CTestDlg dlg;
+  dlg.Show();
+  ChooseFolder(dlg, folder.Path() / "in");
+  ClickButton(dlg, 3);
+
+  wxListCtrl& list = dlg.ListCtrl();
+  ASSERT_EQ(list.GetItemCount(), 3);
+  std::map<wxString, std::pair<wxString, wxString>> rows;  // name -> old, new
+  for (int r = 0; r < 3; ++r)
+    rows[list.GetItemText(r, 0)] = {list.GetItemText(r, 1), list.GetItemText(r, 2)};
+  const wxString oldText(L"2024/01/02 11:04:05");
+  EXPECT_EQ(rows["signed.exe"], std::make_pair(oldText, wxString(L"2019/04/05 14:07:08")));
+  EXPECT_EQ(rows["no-timestamp.exe"], std::make_pair(oldText, wxString("-")));
+  EXPECT_EQ(rows["plain.txt"], std::make_pair(oldText, wxString("-")));
+
+  const std::int64_t signingSeconds = static_cast<std::int64_t>(
+      (fx::kDefaultSigningTimeTicks - 116444736000000000ULL) / 10000000ULL);
+  EXPECT_EQ(fx::ModificationTime(signedExe.string())->tv_sec, signingSeconds);
+  EXPECT_EQ(fx::ModificationTime(noTimestamp.string())->tv_sec, before);
+  EXPECT_EQ(fx::ModificationTime(plain.string())->tv_sec, before);
+  EXPECT_EQ(fx::ReadFile(signedExe), signedBytes);  // contents untouched
+  EXPECT_TRUE(fs::exists(folder.Path() / "CertificateLog.log"));
+
   // A screenshot of the dialog after the run, kept in the build tree.
   dlg.Raise();
   PumpEvents(300);
@@ -226,10 +249,10 @@ TEST(Run, ActionButtonsAreDisabledDuringTheRunAndEnabledAfterIt) {
 }
 
 TEST(Run, FirstFailedTimeConversionIsReportedOnceAfterTheRun) {
-  ZoneScope utc("UTC");
+  fx::ScopedTimeZone utc("UTC");
   TempFolder folder;
-  SetModificationTime(folder.Add("a-1969.bin"), -100000);  // before 1970: no time text
-  SetModificationTime(folder.Add("b-1969.bin"), -200000);
+  ASSERT_TRUE(fx::SetModificationTime(folder.Add("a-1969.bin"), -100000));  // no time text
+  ASSERT_TRUE(fx::SetModificationTime(folder.Add("b-1969.bin"), -200000));
   folder.Add("c-now.bin");
 
   CTestDlg dlg;
