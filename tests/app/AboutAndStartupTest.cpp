@@ -8,46 +8,47 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
-#include "TestDialogs.h"
 #include "app/AboutDlg.h"
 #include "app/VeltranoApp.h"
+#include "app/VeltranoDlg.h"
 
-TEST(AboutBox, TemplateControlsTextsAndRectangles) {
-  CAboutDlg about;
-  EXPECT_EQ(about.GetTitle(), wxString(L"关于 本软件"));
-  EXPECT_FALSE(about.HasFlag(wxRESIZE_BORDER));
-  EXPECT_EQ(about.GetClientSize(), about.ConvertDialogToPixels(wxSize(174, 73)));
+TEST(AboutBox, FollowsTemplate100AndOkEscOrCloseBoxEndIt) {
+  struct Expected {
+    const wxClassInfo* kind;
+    const wchar_t* text;  // null: not checked
+    int x, y, cx, cy;     // dialog units; cx 0: the control's own size
+  };
+  const Expected expected[] = {
+      {wxCLASSINFO(wxStaticBitmap), nullptr, 14, 14, 0, 0},
+      {wxCLASSINFO(wxStaticText), L"更改文件修改时间为数字签名时间戳 V1.0 版", 42, 14, 114, 17},
+      {wxCLASSINFO(wxStaticText), nullptr, 42, 38, 114, 8},
+      {wxCLASSINFO(wxButton), L"确定", 117, 52, 50, 14},
+  };
+  {
+    CAboutDlg about;
+    EXPECT_EQ(about.GetTitle(), wxString(L"关于 本软件"));
+    EXPECT_FALSE(about.HasFlag(wxRESIZE_BORDER));
+    EXPECT_EQ(about.GetClientSize(), about.ConvertDialogToPixels(wxSize(174, 73)));
+    const std::vector<wxWindow*> c(about.GetChildren().begin(), about.GetChildren().end());
+    ASSERT_EQ(c.size(), std::size(expected));
+    for (std::size_t i = 0; i < c.size(); ++i) {
+      const Expected& e = expected[i];
+      EXPECT_TRUE(c[i]->IsKindOf(e.kind)) << i;
+      if (e.text) {
+        EXPECT_EQ(static_cast<wxControl*>(c[i])->GetLabelText(), wxString(e.text)) << i;
+      }
+      EXPECT_EQ(c[i]->GetPosition(), about.ConvertDialogToPixels(wxPoint(e.x, e.y))) << i;
+      if (e.cx) {
+        EXPECT_EQ(c[i]->GetSize(), about.ConvertDialogToPixels(wxSize(e.cx, e.cy))) << i;
+      }
+    }
+    const auto* icon = static_cast<wxStaticBitmap*>(c[0]);
+    EXPECT_EQ(icon->GetSize(), icon->GetBitmap().GetSize());
+    EXPECT_FALSE(c[2]->GetLabel().empty());  // the notice line
+    EXPECT_EQ(c[3]->GetId(), 1);
+    EXPECT_EQ(about.GetDefaultItem(), c[3]);
+  }
 
-  const std::vector<wxWindow*> c(about.GetChildren().begin(), about.GetChildren().end());
-  ASSERT_EQ(c.size(), 4u);
-  auto at = [&](int x, int y) { return about.ConvertDialogToPixels(wxPoint(x, y)); };
-  auto size = [&](int cx, int cy) { return about.ConvertDialogToPixels(wxSize(cx, cy)); };
-
-  auto* icon = dynamic_cast<wxStaticBitmap*>(c[0]);
-  ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(icon->GetPosition(), at(14, 14));
-  EXPECT_TRUE(icon->GetBitmap().IsOk());
-  EXPECT_EQ(icon->GetSize(), icon->GetBitmap().GetSize());  // the icon's own size
-
-  auto* name = dynamic_cast<wxStaticText*>(c[1]);
-  ASSERT_NE(name, nullptr);
-  EXPECT_EQ(name->GetLabelText(), wxString(L"更改文件修改时间为数字签名时间戳 V1.0 版"));
-  EXPECT_EQ(name->GetRect(), wxRect(at(42, 14), size(114, 17)));
-
-  auto* notice = dynamic_cast<wxStaticText*>(c[2]);
-  ASSERT_NE(notice, nullptr);
-  EXPECT_FALSE(notice->GetLabelText().empty());
-  EXPECT_EQ(notice->GetRect(), wxRect(at(42, 38), size(114, 8)));
-
-  auto* ok = dynamic_cast<wxButton*>(c[3]);
-  ASSERT_NE(ok, nullptr);
-  EXPECT_EQ(ok->GetId(), 1);
-  EXPECT_EQ(ok->GetLabel(), wxString(L"确定"));
-  EXPECT_EQ(ok->GetRect(), wxRect(at(117, 52), size(50, 14)));
-  EXPECT_EQ(about.GetDefaultItem(), ok);
-}
-
-TEST(AboutBox, OkEscAndCloseBoxAllEndIt) {
   ModalGuard guard;
   const std::function<void(CAboutDlg&)> enders[] = {
       [](CAboutDlg& d) { ClickButton(d, 1); },
@@ -77,6 +78,5 @@ TEST(StartUp, InitInstanceRunsTheDialogAsMainWindowAndReturnsFalseAfterExit) {
   EXPECT_EQ(wxGetApp().InitInstance(), FALSE);
   EXPECT_EQ(pressExit.Count(), 1);
   EXPECT_TRUE(dialogIsTopWindow);
-  // No configuration object was made, so nothing can be written at exit.
-  EXPECT_EQ(wxConfigBase::Get(false), nullptr);
+  EXPECT_EQ(wxConfigBase::Get(false), nullptr);  // no settings object, so nothing written
 }

@@ -100,18 +100,6 @@ TEST(PathChoice, ChoicesSetThePathSelectionStateAndTheEditBox) {
   for (const Case& c : cases) EXPECT_EQ(ChooseInOrder(c.steps), c.expected) << c.what;
 }
 
-TEST(PathChoice, NameWithBytesThatAreNotUtf8SurvivesInTheStateAndShowsAReplacement) {
-  const std::wstring odd =
-      L"/srv/\xDCFF"
-      L"x.exe";  // the byte 0xFF escaped
-  const State s = ChooseInOrder({PickFile{odd}});
-  EXPECT_EQ(s.path, odd);
-  EXPECT_EQ(s.fileName,
-            L"\xDCFF"
-            L"x.exe");
-  EXPECT_EQ(s.shown, L"/srv/\uFFFDx.exe");
-}
-
 TEST(PathChoice, ExitCopiesTheEditBoxBackWithoutLosingTheOriginalText) {
   struct Case {
     std::wstring path;
