@@ -2,14 +2,10 @@
 // wx list, the buttons during a run, the report of a failed time conversion,
 // and the list surface's widths.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <wx/listctrl.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -19,6 +15,7 @@
 #include "TestDialogs.h"
 #include "run/TimeText.h"
 #include "tests/fixtures/PeBuilder.h"
+#include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
 namespace fs = std::filesystem;
@@ -26,24 +23,11 @@ namespace fx = veltrano::fixtures;
 
 namespace {
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "veltrano-app-XXXXXX").string();
-    m_path = mkdtemp(pattern.data());
-  }
-  ~TempFolder() { fs::remove_all(m_path); }
-  const fs::path& Path() const { return m_path; }
-  fs::path Add(const std::string& name, const std::string& bytes = "unsigned") const {
-    const fs::path p = m_path / name;
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p;
-  }
-
- private:
-  fs::path m_path;
-};
+// Writes a small unsigned file into `dir`.
+fs::path AddFile(const fx::TempDir& dir, const std::string& name) {
+  fx::WriteFile(dir / name, fx::BytesOf("unsigned"));
+  return dir / name;
+}
 
 int Measured(IResultListView& view, IResultListView::Surface surface, const std::wstring& text) {
   const TextExtent e = view.MeasureText(surface, text);
@@ -59,16 +43,16 @@ const wchar_t* const kHeaders[] = {L"文件名", L"原时间", L"新时间", L"�
 
 }  // namespace
 
-TEST(Run, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
-  TempFolder folder;
-  folder.Add("a.bin");
-  folder.Add("较长的文件名-0123.dat");
-  fs::create_directory(folder.Path() / "sub");
-  folder.Add(std::string("odd-\xFF-name.bin"));
+TEST(DialogRun, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
+  fx::TempDir folder;
+  AddFile(folder, "a.bin");
+  AddFile(folder, "较长的文件名-0123.dat");
+  fs::create_directory(folder.path() / "sub");
+  AddFile(folder, std::string("odd-\xFF-name.bin"));
 
   CTestDlg dlg;
   dlg.Show();
-  ChooseFolder(dlg, folder.Path());
+  ChooseFolder(dlg, folder.path());
   ClickButton(dlg, 3);
   PumpEvents();
 
@@ -80,7 +64,7 @@ TEST(Run, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
     names.insert(list.GetItemText(r, 0));
     EXPECT_FALSE(list.GetItemText(r, 1).empty()) << r;
     EXPECT_EQ(list.GetItemText(r, 2), "-") << r;  // nothing here is signed
-    EXPECT_EQ(list.GetItemText(r, 3), wxString(folder.Path().wstring())) << r;
+    EXPECT_EQ(list.GetItemText(r, 3), wxString(folder.path().wstring())) << r;
   }
   const std::set<wxString> expected = {"a.bin", "sub", wxString(L"较长的文件名-0123.dat"),
                                        wxString(L"odd-\uFFFD-name.bin")};
@@ -99,7 +83,7 @@ TEST(Run, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
     sum += widest;
   }
   // The last column reaches the right edge (the folder text is short).
-  const int folderWidth = Measured(view, IResultListView::Surface::List, folder.Path().wstring());
+  const int folderWidth = Measured(view, IResultListView::Surface::List, folder.path().wstring());
   const int remaining = view.GetClientWidth() - sum;
   ASSERT_GT(remaining, folderWidth);
   EXPECT_EQ(view.GetRememberedWidth(3), remaining);
@@ -108,14 +92,14 @@ TEST(Run, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
   dlg.Hide();
 }
 
-TEST(Run, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
+TEST(DialogRun, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
   fx::ScopedTimeZone shanghai("Asia/Shanghai");
-  TempFolder folder;
-  fx::ScopedCurrentDir logHere(folder.Path());  // CertificateLog.log goes here
-  fs::create_directory(folder.Path() / "in");
-  const fs::path signedExe = folder.Path() / "in" / "signed.exe";
-  const fs::path noTimestamp = folder.Path() / "in" / "no-timestamp.exe";
-  const fs::path plain = folder.Path() / "in" / "plain.txt";
+  fx::TempDir folder;
+  fx::ScopedCurrentDir logHere(folder.path());  // CertificateLog.log goes here
+  fs::create_directory(folder.path() / "in");
+  const fs::path signedExe = folder.path() / "in" / "signed.exe";
+  const fs::path noTimestamp = folder.path() / "in" / "no-timestamp.exe";
+  const fs::path plain = folder.path() / "in" / "plain.txt";
   fx::WriteFile(signedExe, fx::BuildSignedPe());
   fx::SignatureOptions withoutTimestamp;
   withoutTimestamp.counterSignature = false;
@@ -129,7 +113,7 @@ TEST(Run, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
 
   CTestDlg dlg;
   dlg.Show();
-  ChooseFolder(dlg, folder.Path() / "in");
+  ChooseFolder(dlg, folder.path() / "in");
   ClickButton(dlg, 3);
 
   wxListCtrl& list = dlg.ListCtrl();
@@ -148,7 +132,7 @@ TEST(Run, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
   EXPECT_EQ(fx::ModificationTime(noTimestamp.string())->tv_sec, before);
   EXPECT_EQ(fx::ModificationTime(plain.string())->tv_sec, before);
   EXPECT_EQ(fx::ReadFile(signedExe), signedBytes);  // contents untouched
-  EXPECT_TRUE(fs::exists(folder.Path() / "CertificateLog.log"));
+  EXPECT_TRUE(fs::exists(folder.path() / "CertificateLog.log"));
 
   // A screenshot of the dialog after the run, kept in the build tree.
   dlg.Raise();
@@ -159,13 +143,13 @@ TEST(Run, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
   dlg.Hide();
 }
 
-TEST(Run, ActionButtonsAreDisabledDuringTheRunAndEnabledAfterIt) {
-  TempFolder folder;
-  folder.Add("one.bin");
-  folder.Add("two.bin");
+TEST(DialogRun, ActionButtonsAreDisabledDuringTheRunAndEnabledAfterIt) {
+  fx::TempDir folder;
+  AddFile(folder, "one.bin");
+  AddFile(folder, "two.bin");
   CTestDlg dlg;
   dlg.Show();
-  ChooseFolder(dlg, folder.Path());
+  ChooseFolder(dlg, folder.path());
   std::vector<std::vector<bool>> duringRun;  // buttons 3, 1000, 1001, 1, 2 as each row came
   dlg.ListCtrl().Bind(wxEVT_LIST_INSERT_ITEM, [&](wxListEvent&) {
     std::vector<bool>& on = duringRun.emplace_back();
@@ -178,16 +162,16 @@ TEST(Run, ActionButtonsAreDisabledDuringTheRunAndEnabledAfterIt) {
   dlg.Hide();
 }
 
-TEST(Run, FirstFailedTimeConversionIsReportedOnceAfterTheRun) {
+TEST(DialogRun, FirstFailedTimeConversionIsReportedOnceAfterTheRun) {
   fx::ScopedTimeZone utc("UTC");
-  TempFolder folder;
-  ASSERT_TRUE(fx::SetModificationTime(folder.Add("a-1969.bin"), -100000));  // no time text
-  ASSERT_TRUE(fx::SetModificationTime(folder.Add("b-1969.bin"), -200000));
-  folder.Add("c-now.bin");
+  fx::TempDir folder;
+  ASSERT_TRUE(fx::SetModificationTime(AddFile(folder, "a-1969.bin"), -100000));  // no time text
+  ASSERT_TRUE(fx::SetModificationTime(AddFile(folder, "b-1969.bin"), -200000));
+  AddFile(folder, "c-now.bin");
 
   CTestDlg dlg;
   dlg.Show();
-  ChooseFolder(dlg, folder.Path());
+  ChooseFolder(dlg, folder.path());
   ClickButton(dlg, 3);
   EXPECT_EQ(dlg.ListCtrl().GetItemCount(), 3);  // the run went on
   ASSERT_EQ(dlg.m_errors.size(), 1u);
@@ -196,12 +180,12 @@ TEST(Run, FirstFailedTimeConversionIsReportedOnceAfterTheRun) {
   dlg.Hide();
 }
 
-TEST(Run, RememberedWidthsStayWhenTheUserDragsADivider) {
-  TempFolder folder;
-  folder.Add("file-with-a-name.bin");
+TEST(DialogRun, RememberedWidthsStayWhenTheUserDragsADivider) {
+  fx::TempDir folder;
+  AddFile(folder, "file-with-a-name.bin");
   CTestDlg dlg;
   dlg.Show();
-  ChooseFolder(dlg, folder.Path());
+  ChooseFolder(dlg, folder.path());
   ClickButton(dlg, 3);
   IResultListView& view = dlg.View();
   const int remembered0 = view.GetRememberedWidth(0);
@@ -229,7 +213,7 @@ TEST(Run, RememberedWidthsStayWhenTheUserDragsADivider) {
   dlg.Hide();
 }
 
-TEST(Run, ClientWidthExcludesBorderAndVerticalScrollBar) {
+TEST(DialogRun, ClientWidthExcludesBorderAndVerticalScrollBar) {
   CTestDlg dlg;
   dlg.Show();
   IResultListView& view = dlg.View();
