@@ -4,7 +4,7 @@
 // carried as the code points U+DC80..U+DCFF (platform/WideText.h). A lone
 // surrogate cannot be handed to the toolkit (GTK takes UTF-8), so the
 // controls show U+FFFD in its place; the program's own strings keep the
-// original code points.
+// original code points. Surrogate pairs (UTF-16 on Windows) stay as they are.
 #pragma once
 
 #include <wx/string.h>
@@ -14,10 +14,17 @@
 #include <string_view>
 
 inline wxString DisplayText(std::wstring_view text) {
+  auto isHigh = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+  auto isLow = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
   std::wstring shown(text);
-  for (wchar_t& c : shown) {
-    const auto cp = static_cast<std::uint32_t>(c);
-    if (cp >= 0xD800 && cp <= 0xDFFF) c = L'\uFFFD';
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    if constexpr (sizeof(wchar_t) == 2) {
+      if (isHigh(shown[i]) && i + 1 < shown.size() && isLow(shown[i + 1])) {
+        ++i;
+        continue;
+      }
+    }
+    if (isHigh(shown[i]) || isLow(shown[i])) shown[i] = L'\uFFFD';
   }
   return wxString(shown);
 }

@@ -3,13 +3,20 @@
 #include <wx/dcclient.h>
 
 #ifdef __WXMSW__
-#include <commctrl.h>
 #include <wx/msw/wrapwin.h>
 #endif
 
 #include <algorithm>
 
 #include "app/DisplayText.h"
+
+#ifdef __WXMSW__
+namespace {
+// List-view messages (commctrl.h, whose LVS_EX_* would clash with ours).
+constexpr UINT kLvmGetHeader = 0x101F;                 // LVM_GETHEADER
+constexpr UINT kLvmSetExtendedListViewStyle = 0x1036;  // LVM_SETEXTENDEDLISTVIEWSTYLE
+}  // namespace
+#endif
 
 CResultListCtrlView::CResultListCtrlView(wxListCtrl& list) : m_list(list) {}
 
@@ -18,7 +25,7 @@ void CResultListCtrlView::SetExtendedStyle(DWORD styles) {
 #ifdef __WXMSW__
   // The native list draws gridlines and full-row selection itself; mask 0
   // makes these exactly the control's extended styles.
-  ::SendMessageW(static_cast<HWND>(m_list.GetHandle()), LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+  ::SendMessageW(static_cast<HWND>(m_list.GetHandle()), kLvmSetExtendedListViewStyle, 0,
                  static_cast<LPARAM>(styles));
 #else
   // wx's own report list always selects whole rows; gridlines are its
@@ -88,7 +95,8 @@ int CResultListCtrlView::GetDisplayedWidth(int column) {
 int CResultListCtrlView::GetClientWidth() {
   // The client area excludes the border and, while it is shown, the vertical
   // scroll bar (the native list on Windows; wx's own list on GTK keeps its
-  // scroll bars on this outer window too).
+  // scroll bars on this outer window too, and its overlay scroll bars, GTK's
+  // default, take no room at all).
   return m_list.GetClientSize().GetWidth();
 }
 
@@ -97,7 +105,9 @@ TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring&
   // A fresh device context of the header or of the list itself, in its
   // default font (none is selected into it).
   HWND hwnd = static_cast<HWND>(m_list.GetHandle());
-  if (surface == Surface::Header) hwnd = ListView_GetHeader(hwnd);
+  if (surface == Surface::Header) {
+    hwnd = reinterpret_cast<HWND>(::SendMessageW(hwnd, kLvmGetHeader, 0, 0));
+  }
   TextExtent extent;
   if (HDC dc = ::GetDC(hwnd)) {
     SIZE size{};

@@ -220,7 +220,7 @@ void CVeltranoDlg::RunChangeTime() {
   }
 }
 
-bool CVeltranoDlg::OnSysCommand(unsigned int nID, long /*lParam*/) {
+bool CVeltranoDlg::OnSysCommand(unsigned int nID, std::intptr_t /*lParam*/) {
   if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;
   CAboutDlg about;
   about.ShowModal();
@@ -272,7 +272,9 @@ WXHICON CVeltranoDlg::OnQueryDragIcon() {
 }
 
 WXLRESULT CVeltranoDlg::MSWWindowProc(WXUINT nMsg, WXWPARAM wParam, WXLPARAM lParam) {
-  if (nMsg == WM_SYSCOMMAND && OnSysCommand(static_cast<unsigned int>(wParam), lParam)) return 0;
+  if (nMsg == WM_SYSCOMMAND &&
+      OnSysCommand(static_cast<unsigned int>(wParam), static_cast<std::intptr_t>(lParam)))
+    return 0;
   if (nMsg == WM_QUERYDRAGICON) return reinterpret_cast<WXLRESULT>(OnQueryDragIcon());
   return wxDialog::MSWWindowProc(nMsg, wParam, lParam);
 }

@@ -10,6 +10,7 @@
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,7 +55,7 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   // A system command; true when it was the About entry's (id & 0xFFF0 ==
   // IDM_ABOUTBOX), which opens the About box. Other commands take the
   // default path.
-  bool OnSysCommand(unsigned int nID, long lParam);
+  bool OnSysCommand(unsigned int nID, std::intptr_t lParam);
 
   // Data exchange: edit box 1002 <-> m_strPath. The list needs no exchange:
   // it is bound to the control when the dialog is built.
