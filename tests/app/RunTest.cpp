@@ -17,9 +17,11 @@
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
+#include "tests/support/Inspection.h"
 
 namespace fs = std::filesystem;
 namespace fx = veltrano::fixtures;
+namespace vt = veltrano::testing;
 
 namespace {
 
@@ -95,7 +97,7 @@ TEST(DialogRun, RunOverAFolderFillsOneRowPerEntryAndFitsTheColumns) {
 TEST(DialogRun, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
   fx::ScopedTimeZone shanghai("Asia/Shanghai");
   fx::TempDir folder;
-  fx::ScopedCurrentDir logHere(folder.path());  // CertificateLog.log goes here
+  vt::CurrentDirectory logHere(folder.path());  // CertificateLog.log goes here
   fs::create_directory(folder.path() / "in");
   const fs::path signedExe = folder.path() / "in" / "signed.exe";
   const fs::path noTimestamp = folder.path() / "in" / "no-timestamp.exe";
@@ -128,9 +130,9 @@ TEST(DialogRun, RunStampsOnlySignedAndTimestampedFilesAndShowsTheirTimes) {
 
   const std::int64_t signingSeconds = static_cast<std::int64_t>(
       (fx::kDefaultSigningTimeTicks - 116444736000000000ULL) / 10000000ULL);
-  EXPECT_EQ(fx::ModificationTime(signedExe.string())->tv_sec, signingSeconds);
-  EXPECT_EQ(fx::ModificationTime(noTimestamp.string())->tv_sec, before);
-  EXPECT_EQ(fx::ModificationTime(plain.string())->tv_sec, before);
+  EXPECT_EQ(vt::StampsOf(signedExe).modification.tv_sec, signingSeconds);
+  EXPECT_EQ(vt::StampsOf(noTimestamp).modification.tv_sec, before);
+  EXPECT_EQ(vt::StampsOf(plain).modification.tv_sec, before);
   EXPECT_EQ(fx::ReadFile(signedExe), signedBytes);  // contents untouched
   EXPECT_TRUE(fs::exists(folder.path() / "CertificateLog.log"));
 
