@@ -5,6 +5,8 @@
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
 
+#include <utility>
+
 #ifdef __WXMSW__
 #include <wx/msw/wrapwin.h>
 #endif
@@ -104,14 +106,17 @@ CVeltranoDlg::CVeltranoDlg(wxWindow* /*pParent*/)
   SetAffirmativeId(IDC_EXIT);
   SetEscapeId(IDC_ABOUT);
 
-  Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { OnBnClickedSingleFile(); }, IDC_SINGLE_FILE);
-  Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { OnBnClickedFolder(); }, IDC_FOLDER);
-  Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { RunChangeTime(); }, IDC_CHANGE_TIME);
-  Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { OnBnClickedAbout(); }, IDC_ABOUT);
+  // The command map: one handler per button. Exit has none of its own.
+  const std::pair<int, void (CVeltranoDlg::*)()> commands[] = {
+      {IDC_SINGLE_FILE, &CVeltranoDlg::OnBnClickedSingleFile},
+      {IDC_FOLDER, &CVeltranoDlg::OnBnClickedFolder},
+      {IDC_CHANGE_TIME, &CVeltranoDlg::RunChangeTime},
+      {IDC_ABOUT, &CVeltranoDlg::OnBnClickedAbout},
+  };
+  for (const auto& [id, handler] : commands) {
+    Bind(
+        wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
+  }
   Bind(wxEVT_PAINT, &CVeltranoDlg::OnPaint, this);
   Bind(wxEVT_CLOSE_WINDOW, &CVeltranoDlg::OnClose, this);
   // OnInitDialog has run before the window was shown; wx's own init event,
