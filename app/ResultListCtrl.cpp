@@ -1,0 +1,140 @@
+#include "app/ResultListCtrl.h"
+
+#include <wx/dcclient.h>
+
+#ifdef __WXMSW__
+#include <wx/msw/wrapwin.h>
+#endif
+
+#include <algorithm>
+
+#include "app/DisplayText.h"
+
+#ifdef __WXMSW__
+namespace {
+// List-view messages (commctrl.h, whose LVS_EX_* would clash with ours).
+constexpr UINT kLvmGetHeader = 0x101F;                 // LVM_GETHEADER
+constexpr UINT kLvmSetExtendedListViewStyle = 0x1036;  // LVM_SETEXTENDEDLISTVIEWSTYLE
+}  // namespace
+#endif
+
+CResultListCtrlView::CResultListCtrlView(wxListCtrl& list) : m_list(list) {}
+
+void CResultListCtrlView::SetExtendedStyle(DWORD styles) {
+  m_dwExtendedStyle = styles;
+#ifdef __WXMSW__
+  // The native list draws gridlines and full-row selection itself; mask 0
+  // makes these exactly the control's extended styles.
+  ::SendMessageW(static_cast<HWND>(m_list.GetHandle()), kLvmSetExtendedListViewStyle, 0,
+                 static_cast<LPARAM>(styles));
+#else
+  // wx's own report list always selects whole rows; gridlines are its
+  // horizontal and vertical rules.
+  long flags = m_list.GetWindowStyleFlag();
+  if (styles & LVS_EX_GRIDLINES) {
+    flags |= wxLC_HRULES | wxLC_VRULES;
+  } else {
+    flags &= ~static_cast<long>(wxLC_HRULES | wxLC_VRULES);
+  }
+  m_list.SetWindowStyleFlag(flags);
+#endif
+}
+
+void CResultListCtrlView::InsertColumn(int index) {
+  const int count = m_list.GetColumnCount();
+  index = std::clamp(index, 0, count);
+  if (m_list.InsertColumn(index, wxString(), wxLIST_FORMAT_LEFT, 0) < 0) return;
+  m_rememberedWidths.insert(m_rememberedWidths.begin() + index, 0);
+}
+
+int CResultListCtrlView::GetItemCount() { return m_list.GetItemCount(); }
+
+int CResultListCtrlView::InsertItem(int index, const std::wstring& text) {
+  if (index < 0 || index > m_list.GetItemCount() || m_list.GetColumnCount() == 0) return -1;
+  return static_cast<int>(m_list.InsertItem(index, DisplayText(text)));
+}
+
+void CResultListCtrlView::SetItemText(int row, int column, const std::wstring& text) {
+  if (IsCell(row, column)) m_list.SetItem(row, column, DisplayText(text));
+}
+
+std::wstring CResultListCtrlView::GetItemText(int row, int column) {
+  if (!IsCell(row, column)) return {};
+  return m_list.GetItemText(row, column).ToStdWstring();
+}
+
+void CResultListCtrlView::DeleteAllItems() { m_list.DeleteAllItems(); }
+
+int CResultListCtrlView::GetColumnCount() { return m_list.GetColumnCount(); }
+
+void CResultListCtrlView::WriteColumn(int column, const std::wstring& text, int width) {
+  if (!IsColumn(column)) return;
+  wxListItem item;
+  item.SetMask(wxLIST_MASK_TEXT | wxLIST_MASK_FORMAT | wxLIST_MASK_WIDTH);
+  item.SetText(DisplayText(text));
+  item.SetAlign(wxLIST_FORMAT_LEFT);
+  item.SetWidth(DisplayableWidth(width));
+  m_list.SetColumn(column, item);
+  m_rememberedWidths[static_cast<std::size_t>(column)] = width;
+}
+
+void CResultListCtrlView::WriteColumnWidth(int column, int width) {
+  if (!IsColumn(column)) return;
+  m_list.SetColumnWidth(column, DisplayableWidth(width));
+  m_rememberedWidths[static_cast<std::size_t>(column)] = width;
+}
+
+int CResultListCtrlView::GetRememberedWidth(int column) {
+  return IsColumn(column) ? m_rememberedWidths[static_cast<std::size_t>(column)] : 0;
+}
+
+int CResultListCtrlView::GetDisplayedWidth(int column) {
+  return IsColumn(column) ? m_list.GetColumnWidth(column) : 0;
+}
+
+int CResultListCtrlView::GetClientWidth() {
+  // The client area excludes the border and, while it is shown, the vertical
+  // scroll bar (the native list on Windows; wx's own list on GTK keeps its
+  // scroll bars on this outer window too, and its overlay scroll bars, GTK's
+  // default, take no room at all).
+  return m_list.GetClientSize().GetWidth();
+}
+
+TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring& text) {
+#ifdef __WXMSW__
+  // A fresh device context of the header or of the list itself, in its
+  // default font (none is selected into it).
+  HWND hwnd = static_cast<HWND>(m_list.GetHandle());
+  if (surface == Surface::Header) {
+    hwnd = reinterpret_cast<HWND>(::SendMessageW(hwnd, kLvmGetHeader, 0, 0));
+  }
+  TextExtent extent;
+  if (HDC dc = ::GetDC(hwnd)) {
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    ::ReleaseDC(hwnd, dc);
+    extent.cx = size.cx;
+    extent.cy = size.cy;
+  }
+  return extent;
+#else
+  // wx's own report list draws its header inside the list control, with no
+  // window of its own to open a device context on: both surfaces measure in a
+  // fresh client DC of the list control, whose font is the default GUI font.
+  (void)surface;
+  wxClientDC dc(&m_list);
+  wxCoord width = 0;
+  wxCoord height = 0;
+  dc.GetTextExtent(DisplayText(text), &width, &height);
+  return TextExtent{width, height};
+#endif
+}
+
+bool CResultListCtrlView::IsCell(int row, int column) {
+  return row >= 0 && row < m_list.GetItemCount() && IsColumn(column);
+}
+
+bool CResultListCtrlView::IsColumn(int column) {
+  return column >= 0 && column < m_list.GetColumnCount() &&
+         static_cast<std::size_t>(column) < m_rememberedWidths.size();
+}

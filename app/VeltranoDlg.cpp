@@ -1,0 +1,286 @@
+#include "app/VeltranoDlg.h"
+
+#include <wx/button.h>
+#include <wx/dcclient.h>
+#include <wx/msgdlg.h>
+#include <wx/settings.h>
+
+#include <utility>
+
+#ifdef __WXMSW__
+#include <wx/msw/wrapwin.h>
+#endif
+
+#include "app/AboutDlg.h"
+#include "app/AppIcons.h"
+#include "app/DialogTemplates.h"
+#include "app/DisplayText.h"
+#include "app/FolderBrowser.h"
+
+namespace {
+
+// Caption of the message box that reports a failed command.
+constexpr wchar_t kAppName[] = L"Veltrano";
+
+std::optional<FileChoice> ChooseFileWithDialog(wxWindow& owner) {
+  const std::unique_ptr<wxFileDialog> dialog = MakeFileDialog(&owner);
+  if (dialog->ShowModal() != wxID_OK) return std::nullopt;
+  return FileChoiceFromPath(dialog->GetPath().ToStdWstring());
+}
+
+std::optional<std::wstring> ChooseFolderWithDialog(wxWindow& owner) {
+  CFolderBrowser browser(&owner);
+  if (!browser.Browse()) return std::nullopt;
+  return browser.GetPath();
+}
+
+void ShowErrorBox(wxWindow& owner, const std::wstring& text) {
+  wxMessageBox(DisplayText(text), kAppName, wxOK | wxICON_ERROR, &owner);
+}
+
+bool IsSeparator(wchar_t c) {
+#ifdef _WIN32
+  return c == L'\\' || c == L'/';
+#else
+  return c == L'/';
+#endif
+}
+
+}  // namespace
+
+FileChoice FileChoiceFromPath(const std::wstring& path) {
+  FileChoice choice;
+  choice.path = path;
+  std::size_t cut = path.size();
+  while (cut > 0 && !IsSeparator(path[cut - 1])) --cut;
+  if (cut == 0) {  // no folder at all
+    choice.name = path;
+    return choice;
+  }
+  choice.name = path.substr(cut);
+  std::size_t folderEnd = cut - 1;  // drop the separator before the name...
+#ifdef _WIN32
+  const bool atRoot = folderEnd == 0 || (folderEnd == 2 && path[1] == L':');
+#else
+  const bool atRoot = folderEnd == 0;
+#endif
+  if (atRoot) folderEnd = cut;  // ...but the root keeps it
+  choice.folder = path.substr(0, folderEnd);
+  return choice;
+}
+
+std::unique_ptr<wxFileDialog> MakeFileDialog(wxWindow* owner) {
+  // An open dialog for one existing file, no filter (every file listed), no
+  // default name or extension. The read-only box never appears in wx's
+  // dialogs and the overwrite prompt belongs to save dialogs only; without
+  // wxFD_CHANGE_DIR the current directory (where the log goes) stays.
+  return std::make_unique<wxFileDialog>(owner, L"选择待修改时间的文件", wxString(), wxString(),
+                                        wxString::FromAscii(wxFileSelectorDefaultWildcardStr),
+                                        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+}
+
+wxPoint IconDrawPosition(const wxSize& client, const wxSize& icon) {
+  return wxPoint((client.GetWidth() - icon.GetWidth() + 1) / 2,
+                 (client.GetHeight() - icon.GetHeight() + 1) / 2);
+}
+
+// Pop-up with caption, system menu (with its close box) and a resizable
+// frame; no minimise or maximise box. The window gets its own taskbar entry
+// since it has no parent. Nothing is laid out again when the frame is
+// resized: the dialog has no sizer, so the controls keep their places.
+CVeltranoDlg::CVeltranoDlg(wxWindow* /*pParent*/)
+    : wxDialog(nullptr, IDD_VELTRANO_DIALOG, kMainDialogTemplate.title, wxDefaultPosition,
+               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER),
+      m_hIcon(LoadAppIcons()),
+      m_chooseFile(ChooseFileWithDialog),
+      m_chooseFolder(ChooseFolderWithDialog),
+      m_reportError(ShowErrorBox) {
+  CreateTemplateControls(*this, kMainDialogTemplate, m_hIcon);
+  m_pPathEdit = static_cast<wxTextCtrl*>(FindWindow(IDC_PATH));
+  m_pListCtrl = static_cast<wxListCtrl*>(FindWindow(IDC_RESULT_LIST));
+  m_list = std::make_unique<CResultListCtrlView>(*m_pListCtrl);
+
+  // Exit is the OK command: wx runs TransferDataFromWindow and ends the
+  // dialog. Every cancel command (Esc, the close box) becomes the About
+  // button's command.
+  SetAffirmativeId(IDC_EXIT);
+  SetEscapeId(IDC_ABOUT);
+
+  // The command map: one handler per button. Exit has none of its own.
+  const std::pair<int, void (CVeltranoDlg::*)()> commands[] = {
+      {IDC_SINGLE_FILE, &CVeltranoDlg::OnBnClickedSingleFile},
+      {IDC_FOLDER, &CVeltranoDlg::OnBnClickedFolder},
+      {IDC_CHANGE_TIME, &CVeltranoDlg::RunChangeTime},
+      {IDC_ABOUT, &CVeltranoDlg::OnBnClickedAbout},
+  };
+  for (const auto& [id, handler] : commands) {
+    Bind(
+        wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
+  }
+  Bind(wxEVT_PAINT, &CVeltranoDlg::OnPaint, this);
+  Bind(wxEVT_CLOSE_WINDOW, &CVeltranoDlg::OnClose, this);
+  // OnInitDialog has run before the window was shown; wx's own init event,
+  // sent after showing, has nothing left to do.
+  Bind(wxEVT_INIT_DIALOG, [](wxInitDialogEvent&) {});
+
+  Centre();
+}
+
+CVeltranoDlg::~CVeltranoDlg() = default;
+
+bool CVeltranoDlg::Show(bool show) {
+  bool focusFirst = false;
+  if (show && !m_bInitialised) {
+    m_bInitialised = true;
+    focusFirst = OnInitDialog() != FALSE;
+  }
+  const bool changed = wxDialog::Show(show);
+  // As after a dialog's initialisation returns TRUE: the first tab stop in
+  // template order, Exit, has the keyboard focus.
+  if (focusFirst) FindWindow(IDC_EXIT)->SetFocus();
+  return changed;
+}
+
+BOOL CVeltranoDlg::OnInitDialog() {
+  TransferDataToWindow();
+  AddAboutToSystemMenu();
+  SetIcons(m_hIcon);  // big and small icon
+  InitResultList();
+  return TRUE;
+}
+
+void CVeltranoDlg::AddAboutToSystemMenu() {
+#ifdef __WXMSW__
+  HMENU menu = ::GetSystemMenu(static_cast<HWND>(GetHandle()), FALSE);
+  if (!menu) return;
+  wchar_t text[256] = {};
+  ::LoadStringW(::GetModuleHandleW(nullptr), IDS_ABOUTBOX, text, 256);
+  if (text[0] == L'\0') return;
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text);
+#else
+  // On X11 and Wayland the window manager owns the window menu and offers
+  // no way to add to it: no system menu can be obtained, so the entry is
+  // absent. The About box stays reachable through its button and every
+  // cancel command.
+#endif
+}
+
+void CVeltranoDlg::DoDataExchange(bool bSaveAndValidate) {
+  if (bSaveAndValidate) {
+    // The box is read-only, so it normally still shows what was put there;
+    // then the original text comes back, odd bytes and all.
+    const wxString shown = m_pPathEdit->GetValue();
+    m_strPath = shown == DisplayText(m_strShownPath) ? m_strShownPath : shown.ToStdWstring();
+  } else {
+    ShowPath(m_strPath);
+  }
+}
+
+void CVeltranoDlg::ShowPath(const std::wstring& text) {
+  m_strShownPath = text;
+  m_pPathEdit->ChangeValue(DisplayText(text));
+}
+
+bool CVeltranoDlg::TransferDataToWindow() {
+  DoDataExchange(false);
+  return true;
+}
+
+bool CVeltranoDlg::TransferDataFromWindow() {
+  DoDataExchange(true);
+  return true;
+}
+
+void CVeltranoDlg::OnBnClickedSingleFile() {
+  const std::optional<FileChoice> choice = m_chooseFile(*this);
+  if (!choice) return;
+  SelectFile(choice->path, choice->name, choice->folder);
+  TransferDataToWindow();  // the box shows the full path
+}
+
+void CVeltranoDlg::OnBnClickedFolder() {
+  const std::optional<std::wstring> folder = m_chooseFolder(*this);
+  // A cancelled choice changes nothing, and neither does an item without a
+  // file-system path: taking its empty path as the folder would make the
+  // next run walk the root of the file system.
+  if (!folder || folder->empty()) return;
+  // The box shows the folder; m_strPath holds it with the search pattern.
+  ShowPath(SelectFolder(*folder));
+}
+
+void CVeltranoDlg::OnBnClickedAbout() {
+  CAboutDlg about;
+  about.ShowModal();
+}
+
+void CVeltranoDlg::RunChangeTime() {
+  // The run stays on this thread and dispatches no events until it is over.
+  // A time that cannot be turned into text is reported once afterwards, the
+  // way a failed command is.
+  try {
+    OnBnClickedChangeTime();
+  } catch (const CTimeTextException& e) {
+    m_reportError(*this, e.Message());
+  }
+}
+
+bool CVeltranoDlg::OnSysCommand(unsigned int nID, std::intptr_t /*lParam*/) {
+  if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;
+  CAboutDlg about;
+  about.ShowModal();
+  return true;
+}
+
+void CVeltranoDlg::EnableDlgItem(int id, bool enable) {
+  if (wxWindow* item = FindWindow(id)) item->Enable(enable);
+}
+
+void CVeltranoDlg::SetTitle(const std::wstring& title) { wxDialog::SetTitle(DisplayText(title)); }
+
+void CVeltranoDlg::OnPaint(wxPaintEvent& event) {
+  // Only a minimised window draws itself: its icon, centred. (GTK has no
+  // minimised window to paint: the window manager shows the icon.)
+  if (!IsIconized()) {
+    event.Skip();
+    return;
+  }
+  wxPaintDC dc(this);
+#ifdef __WXMSW__
+  ::SendMessageW(static_cast<HWND>(GetHandle()), WM_ICONERASEBKGND,
+                 reinterpret_cast<WPARAM>(dc.GetHDC()), 0);
+#endif
+  int cxIcon = wxSystemSettings::GetMetric(wxSYS_ICON_X, this);
+  int cyIcon = wxSystemSettings::GetMetric(wxSYS_ICON_Y, this);
+  if (cxIcon <= 0) cxIcon = 32;
+  if (cyIcon <= 0) cyIcon = 32;
+  const wxSize iconSize(cxIcon, cyIcon);
+  dc.DrawIcon(m_hIcon.GetIcon(iconSize, wxIconBundle::FALLBACK_NEAREST_LARGER),
+              IconDrawPosition(GetClientSize(), iconSize));
+}
+
+void CVeltranoDlg::OnClose(wxCloseEvent& event) {
+  if (!event.CanVeto()) {  // the session is ending: nothing to ask
+    if (IsModal()) EndModal(wxID_CANCEL);
+    return;
+  }
+  // The close box (and Alt+F4, and the window menu's Close) is the cancel
+  // command, which is the About button's.
+  event.Veto();
+  OnBnClickedAbout();
+}
+
+#ifdef __WXMSW__
+WXHICON CVeltranoDlg::OnQueryDragIcon() {
+  int cxIcon = ::GetSystemMetrics(SM_CXICON);
+  return m_hIcon.GetIcon(wxSize(cxIcon, cxIcon), wxIconBundle::FALLBACK_NEAREST_LARGER).GetHICON();
+}
+
+WXLRESULT CVeltranoDlg::MSWWindowProc(WXUINT nMsg, WXWPARAM wParam, WXLPARAM lParam) {
+  if (nMsg == WM_SYSCOMMAND &&
+      OnSysCommand(static_cast<unsigned int>(wParam), static_cast<std::intptr_t>(lParam)))
+    return 0;
+  if (nMsg == WM_QUERYDRAGICON) return reinterpret_cast<WXLRESULT>(OnQueryDragIcon());
+  return wxDialog::MSWWindowProc(nMsg, wParam, lParam);
+}
+#endif

@@ -1,0 +1,118 @@
+// CVeltranoDlg: the main dialog (template 102). The run, the path selection
+// state and the result list's column handling come from CVeltranoDlgCore;
+// this class supplies the window, its controls, the path choices, the
+// command routing and the About box.
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/filedlg.h>
+#include <wx/iconbndl.h>
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/ResultListCtrl.h"
+#include "run/DialogCore.h"
+
+// A file the user chose: its full path, the folder that holds it and its name
+// with extension.
+struct FileChoice {
+  std::wstring path;
+  std::wstring folder;
+  std::wstring name;
+};
+
+// Splits a chosen file's full path into its folder and name. The folder is
+// the path up to the last separator; a file at the root keeps the separator
+// as its folder ("/" on Linux, "C:\" on Windows).
+FileChoice FileChoiceFromPath(const std::wstring& path);
+
+// The file-open dialog of the single-file choice: titled "选择待修改时间的文件",
+// one existing file, every file listed, the current directory left alone.
+std::unique_ptr<wxFileDialog> MakeFileDialog(wxWindow* owner);
+
+// Where the drawing of the icon starts in a minimised window: centred, with
+// the division truncating toward zero as the platform's integer division does.
+wxPoint IconDrawPosition(const wxSize& client, const wxSize& icon);
+
+class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
+ public:
+  // The parent is not used: the main dialog never has an owner.
+  explicit CVeltranoDlg(wxWindow* pParent = nullptr);
+  ~CVeltranoDlg() override;
+
+  // Button handlers (the dialog's command map).
+  void OnBnClickedSingleFile();
+  void OnBnClickedFolder();
+  void OnBnClickedAbout();
+  void RunChangeTime();  // OnBnClickedChangeTime and the report of its error
+
+  // A system command; true when it was the About entry's (id & 0xFFF0 ==
+  // IDM_ABOUTBOX), which opens the About box. Other commands take the
+  // default path.
+  bool OnSysCommand(unsigned int nID, std::intptr_t lParam);
+
+  // Data exchange: edit box 1002 <-> m_strPath. The list needs no exchange:
+  // it is bound to the control when the dialog is built.
+  void DoDataExchange(bool bSaveAndValidate);
+  bool TransferDataToWindow() override;
+  bool TransferDataFromWindow() override;
+
+  // Runs OnInitDialog before the dialog is first shown, so the title and the
+  // list are in place before anyone sees them.
+  bool Show(bool show = true) override;
+
+  using wxDialog::SetTitle;
+
+  // Seams for the tests: the file and folder choosers (by default the real
+  // dialogs) and the report of a failed time conversion (by default a
+  // message box). A chooser returns nothing when the user cancelled; the
+  // folder chooser returns an empty path for an item that has no file-system
+  // path.
+  using FileChooser = std::function<std::optional<FileChoice>(wxWindow& owner)>;
+  using FolderChooser = std::function<std::optional<std::wstring>(wxWindow& owner)>;
+  using ErrorReporter = std::function<void(wxWindow& owner, const std::wstring& text)>;
+  void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+  void SetFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
+  void SetErrorReporter(ErrorReporter reporter) { m_reportError = std::move(reporter); }
+
+  wxListCtrl& ListCtrl() { return *m_pListCtrl; }
+  const wxIconBundle& Icons() const { return m_hIcon; }
+
+ protected:
+  BOOL OnInitDialog();
+
+  // CVeltranoDlgCore
+  IResultListView& ResultList() override { return *m_list; }
+  void EnableDlgItem(int id, bool enable) override;
+  void SetTitle(const std::wstring& title) override;
+
+#ifdef __WXMSW__
+  WXLRESULT MSWWindowProc(WXUINT nMsg, WXWPARAM wParam, WXLPARAM lParam) override;
+#endif
+
+ private:
+  void AddAboutToSystemMenu();
+  // Puts `text` into the path box (as the box can show it).
+  void ShowPath(const std::wstring& text);
+  void OnPaint(wxPaintEvent& event);
+  void OnClose(wxCloseEvent& event);
+#ifdef __WXMSW__
+  WXHICON OnQueryDragIcon();
+#endif
+
+  wxIconBundle m_hIcon;  // icon group 128
+  wxTextCtrl* m_pPathEdit = nullptr;
+  std::wstring m_strShownPath;  // what was last put into the path box
+  wxListCtrl* m_pListCtrl = nullptr;
+  std::unique_ptr<CResultListCtrlView> m_list;
+  bool m_bInitialised = false;
+  FileChooser m_chooseFile;
+  FolderChooser m_chooseFolder;
+  ErrorReporter m_reportError;
+};
