@@ -37,6 +37,9 @@ if [ "$mode" = test ]; then
   # The real-file tests fetch their samples with `npm pack`. A machine that
   # already has Node.js with npm keeps it (Debian's npm would conflict).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
+elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # No desktop to show the dialog on: it starts under Xvfb instead.
+  packages+=(xvfb xauth)
 fi
 
 missing=()
