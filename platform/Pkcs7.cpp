@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/WideText.h"
+
 namespace veltrano::pkcs7 {
 namespace {
 
@@ -60,21 +62,6 @@ Result<std::vector<Attribute>> DecodeAttributes(const Reader& parent, const Elem
   return out;
 }
 
-// Appends one code point as wide text (a UTF-16 pair where wchar_t is 16-bit).
-void AppendCodePoint(char32_t cp, std::wstring& out) {
-  if constexpr (sizeof(wchar_t) >= 4) {
-    out.push_back(static_cast<wchar_t>(cp));
-  } else {
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(cp));
-    }
-  }
-}
-
 Result<std::wstring> BmpText(ByteView content) {
   if (content.size() % 2 != 0) return Error::kCorrupt;
   std::wstring out;
@@ -88,7 +75,7 @@ Result<std::wstring> BmpText(ByteView content) {
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
       const char32_t low = unit(i + 1);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendCodePoint(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
+        AppendWideCodePoint(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
         ++i;
         continue;
       }

@@ -41,7 +41,27 @@ std::size_t DecodeOne(std::string_view s, std::size_t i, char32_t& cp) {
   return len;
 }
 
-void AppendWide(char32_t cp, std::wstring& out) {
+}  // namespace
+
+std::wstring WideFromBytes(std::string_view bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    char32_t cp = 0;
+    const std::size_t len = DecodeOne(bytes, i, cp);
+    if (len == 0) {
+      AppendWideCodePoint(kEscapeBase + static_cast<unsigned char>(bytes[i]), out);
+      ++i;
+    } else {
+      AppendWideCodePoint(cp, out);
+      i += len;
+    }
+  }
+  return out;
+}
+
+void AppendWideCodePoint(char32_t cp, std::wstring& out) {
   if constexpr (sizeof(wchar_t) >= 4) {
     out.push_back(static_cast<wchar_t>(cp));
   } else {
@@ -53,26 +73,6 @@ void AppendWide(char32_t cp, std::wstring& out) {
       out.push_back(static_cast<wchar_t>(cp));
     }
   }
-}
-
-}  // namespace
-
-std::wstring WideFromBytes(std::string_view bytes) {
-  std::wstring out;
-  out.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    char32_t cp = 0;
-    const std::size_t len = DecodeOne(bytes, i, cp);
-    if (len == 0) {
-      AppendWide(kEscapeBase + static_cast<unsigned char>(bytes[i]), out);
-      ++i;
-    } else {
-      AppendWide(cp, out);
-      i += len;
-    }
-  }
-  return out;
 }
 
 bool AppendBytesForCodePoint(char32_t cp, std::string& out) {

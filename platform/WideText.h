@@ -20,6 +20,10 @@ std::wstring WideFromBytes(std::string_view bytes);
 // surrogate outside the escape range, or a value above U+10FFFF).
 std::optional<std::string> BytesFromWide(std::wstring_view text);
 
+// Appends one code point as wide text: one unit where wchar_t is 32-bit, a
+// UTF-16 surrogate pair above U+FFFF where it is 16-bit.
+void AppendWideCodePoint(char32_t cp, std::wstring& out);
+
 // Appends the bytes for one code point. Returns false (and appends nothing)
 // for a code point that has no encoding, as above.
 bool AppendBytesForCodePoint(char32_t cp, std::string& out);
