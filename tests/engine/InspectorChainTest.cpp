@@ -1,17 +1,22 @@
 // The inspector's chain over crafted files, run as the batch run runs it for
 // one entry: where it stops, the whole log, the last-error code, the file's
-// times to the nanosecond and its content. Every row runs twice: with a
-// working log, and with the log's name taken by a folder, where every result
-// and time must be the same and nothing is written.
+// times to the nanosecond and its content. Besides what the file holds, a row
+// may refuse a heap request through the allocation seam, spoil a value
+// between a size query and its decode, or remove or replace the file after
+// the query. Every row runs twice: with a working log, and with the log's
+// name taken by a folder, where every result and time must be the same and
+// nothing is written.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "engine/Certificate.h"
+#include "engine/Heap.h"
 #include "platform/FileTimes.h"
 #include "tests/engine/LogRecords.h"
 #include "tests/fixtures/Authenticode.h"
@@ -28,297 +33,301 @@ constexpr std::int64_t k2019Seconds = 1554444428;  // the composer's default sig
 
 const DWORD kNoMatch = static_cast<DWORD>(CRYPT_E_NO_MATCH);
 const DWORD kBadTag = static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
-const DWORD kCorrupt = static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
 const DWORD kInvalidIndex = static_cast<DWORD>(CRYPT_E_INVALID_INDEX);
-
-// A PE32 image signed with the composer's defaults as `edit` changes them.
-Bytes Image(const std::function<void(SignatureOptions&)>& edit) {
-  SignatureOptions options;
-  edit(options);
-  return BuildSignedPe(options);
-}
 
 OpusSpec Opus(std::optional<SpcString> programName, std::optional<SpcLink> moreInfo = {},
               std::optional<SpcLink> publisherInfo = {}) {
   return {std::move(programName), std::move(moreInfo), std::move(publisherInfo)};
 }
 
-enum class Input { File, Missing, MissingFolder, Directory };
+// --- the allocation seam --------------------------------------------------------
+
+// The inspector's heap requests for the default signature, in order: 1 signer
+// info, 2 opus block, 3 program-name copy, 4 more-info copy, 5 counter-signer.
+struct Gate {
+  int requests = 0;
+  int failAt = 0;                  // the request refused
+  int spoilAt = 0;                 // the request at which a value is spoiled
+  const char* spoilOid = nullptr;  // whose first value loses its tag
+  CCertificate* cert = nullptr;
+};
+Gate g_gate;
+
+// Replaces the tag of the attribute's first value by INTEGER's, so the
+// decode that follows the heap request meets a wrong tag.
+void Spoil(CRYPT_ATTRIBUTES& attributes, const char* oid) {
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    if (std::strcmp(attributes.rgAttr[i].pszObjId, oid) == 0)
+      attributes.rgAttr[i].rgValue[0].pbData[0] = 0x02;
+  }
+}
+
+bool CountingGate(std::size_t) {
+  ++g_gate.requests;
+  if (g_gate.requests == g_gate.spoilAt && g_gate.cert && g_gate.cert->m_pSignerInfo) {
+    Spoil(g_gate.cert->m_pSignerInfo->AuthAttrs, g_gate.spoilOid);
+    Spoil(g_gate.cert->m_pSignerInfo->UnauthAttrs, g_gate.spoilOid);
+  }
+  return g_gate.requests != g_gate.failAt;
+}
+
+// --- the rows -------------------------------------------------------------------
+
+enum class Input { Signed, Unsigned, Missing, Directory };
 
 struct Texts {
   std::optional<std::wstring> programName{};
   std::optional<std::wstring> publisherLink{};
   std::optional<std::wstring> moreInfoLink{};
 };
+// DefaultOpus(): what the inspector copies once the opus is read.
+const Texts kDefaultOpus = {L"Veltrano Sample", std::nullopt, L"https://example.com/veltrano"};
+
+// Runs right after the query, with the file and its times before the run.
+using AfterQueryChange = std::function<void(const fs::path&, const FileStamps&)>;
 
 struct ChainCase {
   const char* name = "";
-  std::function<Bytes()> bytes{};  // the file's content (Input::File)
-  Input input = Input::File;
+  std::function<void(SignatureOptions&)> sign = [](SignatureOptions&) {};  // a PE32's signature
+  Input input = Input::Signed;
   Step stopsAt = Step::Done;
-  std::string records{};                    // the log after the header line
-  std::optional<DWORD> lastError{};         // checked when given
-  std::optional<std::int64_t> stampedAt{};  // Step::Done: seconds since 1970 UTC
-  Texts opus{};                             // the inspector's copies
+  std::string records{};                  // the log after the header line
+  std::optional<DWORD> lastError{};       // checked when given
+  std::int64_t stampedAt = k2019Seconds;  // Step::Done: seconds since 1970 UTC
+  Texts opus = kDefaultOpus;              // checked once the chain passed ReadOpusInfo
+  Gate gate{};                            // heap requests refused or spoiled
+  AfterQueryChange afterQuery{};
 };
 
 void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
 
-// The default signature: DefaultOpus() and a counter-signer timestamped
-// 2019-04-05 06:07:08Z.
-const Texts kDefaultOpus = {L"Veltrano Sample", std::nullopt, L"https://example.com/veltrano"};
+void RemoveFile(const fs::path& target, const FileStamps&) { fs::remove(target); }
 
 std::vector<ChainCase> ChainCases() {
   using O = SignatureOptions;
+  const auto noCounterSignature = [](O& o) { o.counterSignature = false; };
   return {
       // Stamped files.
-      {.name = "Pe32Stamped",
-       .bytes = [] { return BuildSignedPe(); },
-       .stampedAt = k2019Seconds,
-       .opus = kDefaultOpus},
-      {.name = "Pe32PlusStamped",
-       .bytes =
-           [] {
-             PeOptions pe;
-             pe.pe32Plus = true;
-             return BuildSignedPe({}, pe);
-           },
-       .stampedAt = k2019Seconds,
-       .opus = kDefaultOpus},
-      {.name = "BerIndefiniteLengths",
-       .bytes = [] { return Image([](O& o) { o.berIndefinite = true; }); },
-       .stampedAt = k2019Seconds,
-       .opus = kDefaultOpus},
+      {.name = "Stamped"},
       {.name = "SigningTimeBefore1970",
-       .bytes = [] { return Image([](O& o) { o.signingTime = UtcTime("691231235959Z"); }); },
-       .stampedAt = -1,
-       .opus = kDefaultOpus},
+       .sign = [](O& o) { o.signingTime = UtcTime("691231235959Z"); },
+       .stampedAt = -1},
       {.name = "UnicodeProgramNameUrlAndFileLinks",
-       .bytes =
-           [] {
-             return Image([](O& o) {
-               o.opus = {Opus(SpcString::Unicode(u"Veltrano \u6D4B\u8BD5 \U0001F600"),
-                              SpcLink::Url("https://veltrano.invalid/info"),
-                              SpcLink::File(SpcString::Unicode(u"\u53D1\u5E03.txt")))};
-             });
+       .sign =
+           [](O& o) {
+             o.opus = {Opus(SpcString::Unicode(u"Veltrano \u6D4B\u8BD5 \U0001F600"),
+                            SpcLink::Url("https://veltrano.invalid/info"),
+                            SpcLink::File(SpcString::Unicode(u"\u53D1\u5E03.txt")))};
            },
-       .stampedAt = k2019Seconds,
        .opus = {L"Veltrano \u6D4B\u8BD5 \U0001F600", L"\u53D1\u5E03.txt",
                 L"https://veltrano.invalid/info"}},
       {.name = "MonikerLinkAndNoProgramName",
-       .bytes =
-           [] {
-             return Image([](O& o) {
-               o.opus = {Opus(std::nullopt, SpcLink::Moniker(Bytes(16, 0xA6), Bytes(8, 0x11)),
-                              SpcLink::File(SpcString::Ascii("publisher.txt")))};
-             });
+       .sign =
+           [](O& o) {
+             o.opus = {Opus(std::nullopt, SpcLink::Moniker(Bytes(16, 0xA6), Bytes(8, 0x11)),
+                            SpcLink::File(SpcString::Ascii("publisher.txt")))};
            },
-       .stampedAt = k2019Seconds,
        .opus = {std::nullopt, L"publisher.txt", std::nullopt}},
-      {.name = "EmptyOpus",
-       .bytes = [] { return Image([](O& o) { o.opus = {OpusSpec{}}; }); },
-       .stampedAt = k2019Seconds},
+      {.name = "EmptyOpus", .sign = [](O& o) { o.opus = {OpusSpec{}}; }, .opus = {}},
       {.name = "FirstOfTwoOpusAttributes",
-       .bytes =
-           [] {
-             return Image([](O& o) {
-               o.opus = {Opus(SpcString::Ascii("first")), Opus(SpcString::Ascii("second"))};
-             });
+       .sign =
+           [](O& o) {
+             o.opus = {Opus(SpcString::Ascii("first")), Opus(SpcString::Ascii("second"))};
            },
-       .stampedAt = k2019Seconds,
        .opus = {L"first"}},
       {.name = "FirstValueOfTheOpusAttribute",
-       .bytes =
-           [] {
-             return Image([](O& o) {
-               o.opus = {};
-               o.extraAuthenticatedAttributes = {
-                   Attribute(oid::kOpusInfo, {EncodeOpus(Opus(SpcString::Ascii("first"))),
-                                              EncodeOpus(Opus(SpcString::Ascii("second")))})};
-             });
+       .sign =
+           [](O& o) {
+             o.opus = {};
+             o.extraAuthenticatedAttributes = {
+                 Attribute(oid::kOpusInfo, {EncodeOpus(Opus(SpcString::Ascii("first"))),
+                                            EncodeOpus(Opus(SpcString::Ascii("second")))})};
            },
-       .stampedAt = k2019Seconds,
        .opus = {L"first"}},
+      // A text copy that cannot be made leaves its member null and is no failure.
+      {.name = "ProgramNameCopyRefused",
+       .opus = {std::nullopt, std::nullopt, L"https://example.com/veltrano"},
+       .gate = {.failAt = 3}},
 
       // Silent failures: the header line alone, the file untouched.
-      {.name = "NoOpusAttribute",
-       .bytes = [] { return Image([](O& o) { o.opus = {}; }); },
-       .stopsAt = Step::OpusInfo},
+      {.name = "NoOpusAttribute", .sign = [](O& o) { o.opus = {}; }, .stopsAt = Step::OpusInfo},
       {.name = "OpusAttributeWithoutValues",
-       .bytes =
-           [] {
-             return Image([](O& o) {
-               o.opus = {};
-               o.extraAuthenticatedAttributes = {Attribute(oid::kOpusInfo, {})};
-             });
+       .sign =
+           [](O& o) {
+             o.opus = {};
+             o.extraAuthenticatedAttributes = {Attribute(oid::kOpusInfo, {})};
            },
        .stopsAt = Step::OpusInfo},
       {.name = "NoUnauthenticatedAttributes",
-       .bytes = [] { return Image([](O& o) { o.counterSignature = false; }); },
-       .stopsAt = Step::CounterSigner,
-       .opus = kDefaultOpus},
+       .sign = noCounterSignature,
+       .stopsAt = Step::CounterSigner},
       {.name = "Rfc3161TimestampOnly",
-       .bytes =
-           [] {
-             return Image([](O& o) {
-               o.counterSignature = false;
-               o.extraUnauthenticatedAttributes = {
-                   Attribute("1.3.6.1.4.1.311.3.3.1", {BuildSignature()})};
-             });
+       .sign =
+           [=](O& o) {
+             noCounterSignature(o);
+             o.extraUnauthenticatedAttributes = {
+                 Attribute("1.3.6.1.4.1.311.3.3.1", {BuildSignature()})};
            },
-       .stopsAt = Step::CounterSigner,
-       .opus = kDefaultOpus},
+       .stopsAt = Step::CounterSigner},
       {.name = "CounterSignatureWithoutValues",
-       .bytes =
-           [] {
-             return Image([](O& o) {
-               o.counterSignature = false;
-               o.extraUnauthenticatedAttributes = {Attribute(oid::kCounterSignature, {})};
-             });
+       .sign =
+           [=](O& o) {
+             noCounterSignature(o);
+             o.extraUnauthenticatedAttributes = {Attribute(oid::kCounterSignature, {})};
            },
-       .stopsAt = Step::CounterSigner,
-       .opus = kDefaultOpus},
+       .stopsAt = Step::CounterSigner},
       {.name = "CounterSignerWithoutSigningTime",
-       .bytes = [] { return Image([](O& o) { o.signingTime = std::nullopt; }); },
+       .sign = [](O& o) { o.signingTime = std::nullopt; },
+       .stopsAt = Step::Stamp},
+      // The file cannot be opened for the stamp: no record. It is opened
+      // before the time is read, so an unusable time gives no site-383 record.
+      {.name = "RemovedAfterTheQuery",
        .stopsAt = Step::Stamp,
-       .opus = kDefaultOpus},
+       .lastError = ERROR_FILE_NOT_FOUND,
+       .afterQuery = RemoveFile},
+      {.name = "RemovedAfterTheQueryWithAnUnusableSigningTime",
+       .sign = [](O& o) { o.signingTime = GeneralizedTime("20190405060708Z"); },
+       .stopsAt = Step::Stamp,
+       .lastError = ERROR_FILE_NOT_FOUND,
+       .afterQuery = RemoveFile},
+      {.name = "ReplacedByAFolderAfterTheQuery",
+       .stopsAt = Step::Stamp,
+       .lastError = ERROR_ACCESS_DENIED,
+       .afterQuery =
+           [](const fs::path& target, const FileStamps& before) {
+             fs::remove(target);
+             fs::create_directory(target);
+             SetStamps(target, before);
+           }},
 
       // The query fails: a site-74 record with the cause.
-      {.name = "NotAnImage",
-       .bytes = [] { return BytesOf("MZ is not enough to make an image\n"); },
-       .stopsAt = Step::Query,
-       .records = Record(74, "CryptQueryObject", kNoMatch),
-       .lastError = kNoMatch},
-      {.name = "EmptyFile",
-       .bytes = [] { return Bytes{}; },
-       .stopsAt = Step::Query,
-       .records = Record(74, "CryptQueryObject", kNoMatch),
-       .lastError = kNoMatch},
       {.name = "UnsignedImage",
-       .bytes = [] { return BuildPe({}, std::nullopt); },
+       .input = Input::Unsigned,
        .stopsAt = Step::Query,
-       .records = Record(74, "CryptQueryObject", kNoMatch),
-       .lastError = kNoMatch},
-      {.name = "SignatureCutShort",
-       .bytes =
-           [] {
-             const Bytes image = BuildSignedPe();
-             return Truncate(image, image.size() - 64);
-           },
-       .stopsAt = Step::Query,
-       .records = Record(74, "CryptQueryObject", kNoMatch),
+       .records = Record(74, kNoMatch),
        .lastError = kNoMatch},
       {.name = "MissingFile",
        .input = Input::Missing,
        .stopsAt = Step::Query,
-       .records = Record(74, "CryptQueryObject", ERROR_FILE_NOT_FOUND),
+       .records = Record(74, ERROR_FILE_NOT_FOUND),
        .lastError = ERROR_FILE_NOT_FOUND},
-      {.name = "MissingFolder",
-       .input = Input::MissingFolder,
-       .stopsAt = Step::Query,
-       .records = Record(74, "CryptQueryObject", ERROR_PATH_NOT_FOUND),
-       .lastError = ERROR_PATH_NOT_FOUND},
       {.name = "Directory",
        .input = Input::Directory,
        .stopsAt = Step::Query,
-       .records = Record(74, "CryptQueryObject", ERROR_ACCESS_DENIED),
+       .records = Record(74, ERROR_ACCESS_DENIED),
        .lastError = ERROR_ACCESS_DENIED},
 
       // Later platform calls fail: their records.
       {.name = "NoSigner",
-       .bytes = [] { return Image([](O& o) { o.signers = 0; }); },
+       .sign = [](O& o) { o.signers = 0; },
        .stopsAt = Step::SignerInfo,
-       .records = Record(95, "CryptMsgGetParam", kInvalidIndex),
+       .records = Record(95, kInvalidIndex),
        .lastError = kInvalidIndex},
       {.name = "OpusNotASequence",
-       .bytes = [] { return Image([](O& o) { o.rawOpusValue = Int(7); }); },
+       .sign = [](O& o) { o.rawOpusValue = Int(7); },
        .stopsAt = Step::OpusInfo,
-       .records = Record(150, "CryptDecodeObject", kBadTag),
+       .records = Record(150, kBadTag),
        .lastError = kBadTag},
+      {.name = "OpusSpoiledBeforeItsDecode",
+       .stopsAt = Step::OpusInfo,
+       .records = Record(174, kBadTag),
+       .lastError = kBadTag,
+       .gate = {.spoilAt = 2, .spoilOid = oid::kOpusInfo}},
       {.name = "CounterSignatureNotASignerInfo",
-       .bytes =
-           [] { return Image([](O& o) { o.rawCounterSignature = OctetString(Bytes(8, 1)); }); },
+       .sign = [](O& o) { o.rawCounterSignature = OctetString(Bytes(8, 1)); },
        .stopsAt = Step::CounterSigner,
-       .records = Record(314, "CryptDecodeObject", kBadTag),
+       .records = Record(314, kBadTag),
+       .lastError = kBadTag},
+      {.name = "CounterSignatureSpoiledBeforeItsDecode",
+       .stopsAt = Step::CounterSigner,
+       .records = Record(337, kBadTag),
        .lastError = kBadTag,
-       .opus = kDefaultOpus},
+       .gate = {.spoilAt = 5, .spoilOid = oid::kCounterSignature}},
       {.name = "SigningTimeAsGeneralizedTime",
-       .bytes =
-           [] { return Image([](O& o) { o.signingTime = GeneralizedTime("20190405060708Z"); }); },
+       .sign = [](O& o) { o.signingTime = GeneralizedTime("20190405060708Z"); },
        .stopsAt = Step::Stamp,
-       .records = Record(383, "CryptDecodeObject", kBadTag),
-       .lastError = kBadTag,
-       .opus = kDefaultOpus},
-      {.name = "SigningTimeInMonth13",
-       .bytes = [] { return Image([](O& o) { o.signingTime = UtcTime("191305060708Z"); }); },
-       .stopsAt = Step::Stamp,
-       .records = Record(383, "CryptDecodeObject", kCorrupt),
-       .lastError = kCorrupt,
-       .opus = kDefaultOpus},
+       .records = Record(383, kBadTag),
+       .lastError = kBadTag},
+
+      // Heap blocks for decoded structures refused: allocation records.
+      {.name = "SignerInfoBlockRefused",
+       .stopsAt = Step::SignerInfo,
+       .records = AllocationRecord(105, "Unable to allocate memory for Signer Info."),
+       .gate = {.failAt = 1}},
+      {.name = "PublisherInfoBlockRefused",
+       .stopsAt = Step::OpusInfo,
+       .records = AllocationRecord(159, "Unable to allocate memory for Publisher Info."),
+       .gate = {.failAt = 2}},
+      {.name = "TimestampInfoBlockRefused",
+       .stopsAt = Step::CounterSigner,
+       .records = AllocationRecord(322, "Unable to allocate memory for timestamp Info."),
+       .gate = {.failAt = 5}},
   };
 }
 
 class InspectorChain : public ::testing::TestWithParam<ChainCase> {
  protected:
+  void TearDown() override {
+    SetAllocationGate(nullptr);
+    g_gate = {};
+  }
+
   // Runs the row in a fresh folder that is also the current directory; with
   // `blockLog` the log's name is taken by a folder first.
   void RunAndCheck(bool blockLog) {
     const ChainCase& c = GetParam();
     TempDir dir;
-    fs::path target = dir / "input.exe";
+    const fs::path target = dir / "input.exe";
     std::string content;
-    switch (c.input) {
-      case Input::File: {
-        const Bytes bytes = c.bytes();
-        content.assign(bytes.begin(), bytes.end());
-        WriteFile(target, bytes);
-        SetStamps(target, DistinctStamps());
-        break;
-      }
-      case Input::Directory:
-        fs::create_directory(target);
-        SetStamps(target, DistinctStamps());
-        break;
-      case Input::MissingFolder:
-        target = dir / "absent" / "input.exe";
-        break;
-      case Input::Missing:
-        break;
+    if (c.input == Input::Signed || c.input == Input::Unsigned) {
+      SignatureOptions options;
+      c.sign(options);
+      const Bytes bytes =
+          c.input == Input::Signed ? BuildSignedPe(options) : BuildPe({}, std::nullopt);
+      content.assign(bytes.begin(), bytes.end());
+      WriteFile(target, bytes);
     }
+    if (c.input == Input::Directory) fs::create_directory(target);
+    if (c.input != Input::Missing) SetStamps(target, DistinctStamps());
     if (blockLog) fs::create_directory(dir / "CertificateLog.log");
-    const bool exists = fs::exists(target);
-    const FileStamps before = exists ? StampsOf(target) : FileStamps{};
+    const FileStamps before = c.input != Input::Missing ? StampsOf(target) : FileStamps{};
 
+    g_gate = c.gate;
+    if (c.gate.failAt != 0 || c.gate.spoilAt != 0) SetAllocationGate(CountingGate);
     Inspection result;
     {
       CurrentDirectory inDir(dir.path());
-      result = InspectFile(target);
+      result = InspectFile(target, [&](CCertificate& cert) {
+        g_gate.cert = &cert;
+        if (c.afterQuery) c.afterQuery(target, before);
+      });
     }
+    SetAllocationGate(nullptr);
 
     EXPECT_EQ(result.logOpen, !blockLog);
     EXPECT_EQ(result.stoppedAt, c.stopsAt);
     if (c.lastError) {
       EXPECT_EQ(Hex(result.lastError), Hex(*c.lastError));
     }
-    EXPECT_EQ(result.programName, c.opus.programName);
-    EXPECT_EQ(result.publisherLink, c.opus.publisherLink);
-    EXPECT_EQ(result.moreInfoLink, c.opus.moreInfoLink);
+    const Texts opus = c.stopsAt > Step::OpusInfo ? c.opus : Texts{};
+    EXPECT_EQ(result.programName, opus.programName);
+    EXPECT_EQ(result.publisherLink, opus.publisherLink);
+    EXPECT_EQ(result.moreInfoLink, opus.moreInfoLink);
 
-    if (exists) {
+    if (fs::exists(target)) {
       const FileStamps after = StampsOf(target);
       EXPECT_TRUE(after.access == before.access) << "access time changed";
       if (c.stopsAt == Step::Done) {
-        ASSERT_TRUE(c.stampedAt.has_value());
         EXPECT_NE(result.stamped, FALSE);
-        EXPECT_EQ(after.modification.tv_sec, *c.stampedAt);
+        EXPECT_EQ(after.modification.tv_sec, c.stampedAt);
         EXPECT_EQ(after.modification.tv_nsec, 0);
-        EXPECT_EQ(TicksOf(result.displayed), TicksOf(FileTimeOfUnix(*c.stampedAt)));
+        EXPECT_EQ(TicksOf(result.displayed), TicksOf(FileTimeOfUnix(c.stampedAt)));
       } else {
         EXPECT_EQ(result.stamped, FALSE);
         EXPECT_TRUE(after.modification == before.modification) << "modification time changed";
         EXPECT_EQ(TicksOf(result.displayed), 0u);
       }
-      if (c.input == Input::File) {
+      if (fs::is_regular_file(target)) {
         EXPECT_EQ(ReadBytes(target), content) << "content changed";
       }
     }

@@ -16,10 +16,13 @@ inline std::string Hex(DWORD code) {
   return text;
 }
 
-// The two lines of a failed platform call's record.
-inline std::string Record(int site, std::string_view call, DWORD code) {
-  return "Certificate[" + std::to_string(site) + "]:\n" + std::string(call) +
-         " failed with ErrorCode[" + Hex(code) + "]\n";
+// The two lines of a failed platform call's record; the site names the call.
+inline std::string Record(int site, DWORD code) {
+  const char* call = site == 74                  ? "CryptQueryObject"
+                     : site == 95 || site == 115 ? "CryptMsgGetParam"
+                                                 : "CryptDecodeObject";
+  return "Certificate[" + std::to_string(site) + "]:\n" + call + " failed with ErrorCode[" +
+         Hex(code) + "]\n";
 }
 
 // The two lines of a failed heap request's record.

@@ -67,48 +67,6 @@ TEST_F(FilesTest, SetsOnlyTheModificationTimeToThe100Nanosecond) {
   }
 }
 
-TEST_F(FilesTest, AccessTimeAloneAndTimesThatMeanLeaveAlone) {
-  const auto path = MakeFile("a.exe");
-  HANDLE h = OpenForAttributes(Wide(path));
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  const FILETIME access = FileTimeOf(kDefaultSigningTimeTicks);
-  const FILETIME zero{0, 0};
-  const FILETIME all{0xFFFFFFFF, 0xFFFFFFFF};
-  EXPECT_TRUE(SetFileTime(h, nullptr, &access, &zero));
-  EXPECT_TRUE(SetFileTime(h, &all, nullptr, &all));
-  EXPECT_TRUE(CloseHandle(h));
-  const struct stat st = Stat(path);
-  EXPECT_EQ(TicksOf(FileTimeOf(st.st_atim)), kDefaultSigningTimeTicks);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1100000000);
-  EXPECT_EQ(st.st_mtim.tv_nsec, 222222222);
-}
-
-TEST_F(FilesTest, RefusedRequestsChangeNothing) {
-  const auto path = MakeFile("a.exe");
-  const FILETIME ft = FileTimeOf(kDefaultSigningTimeTicks);
-  const FILETIME negative{0, 0x80000000};
-  {
-    HANDLE h = OpenForAttributes(Wide(path));
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    // A creation time cannot be kept here: refused rather than dropped.
-    EXPECT_FALSE(SetFileTime(h, &ft, nullptr, &ft));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    EXPECT_FALSE(SetFileTime(h, nullptr, nullptr, &negative));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_TRUE(CloseHandle(h));
-  }
-  {
-    HANDLE h = OpenForAttributes(Wide(path), FILE_READ_ATTRIBUTES);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(SetFileTime(h, nullptr, nullptr, &ft));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(CloseHandle(h));
-  }
-  const struct stat st = Stat(path);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1100000000);
-  EXPECT_EQ(st.st_mtim.tv_nsec, 222222222);
-}
-
 TEST_F(FilesTest, OpenFailuresGiveThePlatformsCodes) {
   std::filesystem::create_directory(dir_ / "folder");
   const auto file = MakeFile("plain.exe");
@@ -135,33 +93,6 @@ TEST_F(FilesTest, OpenFailuresGiveThePlatformsCodes) {
                         0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "new"));
-}
-
-TEST_F(FilesTest, NonUtf8FileNameIsStamped) {
-  const auto path = MakeFile(std::string("\xE6\x96\x87\xFF.exe"));
-  HANDLE h = OpenForAttributes(WideFromBytes(path.string()));
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
-  const FILETIME ft = FileTimeOf(kDefaultSigningTimeTicks);
-  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_EQ(TicksOf(FileTimeOf(Stat(path).st_mtim)), kDefaultSigningTimeTicks);
-}
-
-TEST_F(FilesTest, StaleAndForeignHandlesAreRefused) {
-  const auto path = MakeFile("a.exe");
-  HANDLE h = OpenForAttributes(Wide(path));
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(CloseHandle(h));
-  const FILETIME ft = FileTimeOf(kDefaultSigningTimeTicks);
-  EXPECT_FALSE(SetFileTime(h, nullptr, nullptr, &ft));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(CloseHandle(h));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
-  EXPECT_FALSE(CloseHandle(nullptr));
-  int notAHandle = 0;
-  EXPECT_FALSE(CloseHandle(&notAHandle));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 }  // namespace

@@ -1,16 +1,20 @@
-// The inspector over files that real signers made: osslsigncode with test
-// certificates and a loopback legacy timestamp server, and Microsoft's own
-// signed binaries. Each file's stamped time must equal openssl's reading of
-// the same signature (the set-up tests record it in manifest.tsv).
+// The inspector over files that real signers made: PE images signed by
+// osslsigncode with test certificates and a loopback legacy timestamp server,
+// Microsoft's own signed binaries, and cabinets, installer packages and
+// scripts (gcab, msibuild, osslsigncode). Each file's stamped time must equal
+// openssl's reading of the same signature (the set-up tests record it in each
+// folder's manifest.tsv); the rest are left exactly as they were.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "platform/FileTimes.h"
@@ -22,55 +26,50 @@ namespace {
 namespace fs = std::filesystem;
 using fixtures::TempDir;
 
-// file name -> signing time as openssl reads it (seconds since 1970 UTC), or
-// nothing when the signature has no legacy counter-signature.
+// file name -> openssl's reading of the counter-signer's signing time
+// (seconds since 1970 UTC), or nothing when it finds no legacy timestamp.
 using Manifest = std::map<std::string, std::optional<std::int64_t>>;
 
 Manifest ReadManifest(const fs::path& dir) {
   std::ifstream in(dir / "manifest.tsv");
-  if (!in) {
-    ADD_FAILURE() << (dir / "manifest.tsv")
-                  << " is missing: run these tests through ctest, whose set-up tests "
-                     "signed_inputs.selfmade and signed_inputs.signtool make the inputs";
-    return {};
-  }
   Manifest manifest;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, time;
-    std::getline(fields, name, '\t');
-    std::getline(fields, time);
-    manifest[name] = time == "-" ? std::nullopt : std::optional<std::int64_t>(std::stoll(time));
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t tab = line.find('\t');
+    const std::string time = line.substr(tab + 1);
+    manifest[line.substr(0, tab)] =
+        time == "-" ? std::nullopt : std::optional<std::int64_t>(std::stoll(time));
+  }
+  if (manifest.empty()) {
+    ADD_FAILURE() << dir / "manifest.tsv"
+                  << " is missing: run these tests through ctest, whose set-up tests "
+                     "signed_inputs.* make the inputs";
   }
   return manifest;
 }
 
 struct Case {
   const char* file;
-  // openssl's reading of the counter-signer's signing time.
-  std::optional<std::int64_t> opensslTime;
-  // Where the chain ends; Step::Done means stamped with opensslTime.
-  Step stopsAt;
-  std::optional<std::wstring> programName;
-  std::optional<std::wstring> moreInfoLink;
+  std::optional<std::int64_t> time;  // what openssl must read (the time the signer was given)
+  Step stopsAt;                      // Step::Done: stamped with that time
+  std::optional<std::wstring> programName = {};
+  std::optional<std::wstring> moreInfoLink = {};
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.file; }
 
-std::string TestName(const ::testing::TestParamInfo<Case>& info) {
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   std::string name;
-  for (const char ch : std::string(info.param.file))
-    name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-  return name;
+  for (const unsigned char ch : std::string(info.param.file))
+    name += std::isalnum(ch) ? static_cast<char>(ch) : '_';
+  return name + "_" + std::to_string(info.index);
 }
 
-// Copies `file` from `dir` into a scratch folder, runs the chain on the copy
-// with the log there, and checks times, content, log and the opus copies.
+// Copies the case's file from `dir` into a scratch folder, runs the chain on
+// the copy with the log there, and checks times, content, log and opus copies.
 void CheckInspection(const fs::path& dir, const Case& c) {
   const Manifest manifest = ReadManifest(dir);
   ASSERT_TRUE(manifest.contains(c.file)) << c.file << " is not in " << dir / "manifest.tsv";
-  EXPECT_EQ(manifest.at(c.file), c.opensslTime) << "openssl's reading of the signature";
+  EXPECT_EQ(manifest.at(c.file), c.time) << "openssl's reading of the signature";
 
   TempDir work;
   const fs::path copy = work / c.file;
@@ -87,22 +86,31 @@ void CheckInspection(const fs::path& dir, const Case& c) {
   const FileStamps after = StampsOf(copy);
 
   EXPECT_EQ(result.stoppedAt, c.stopsAt);
+  EXPECT_EQ(result.programName, c.programName);
+  EXPECT_EQ(result.moreInfoLink, c.moreInfoLink);
   EXPECT_TRUE(after.access == before.access) << "access time changed";
+  EXPECT_EQ(ReadBytes(copy), content) << "content changed";
+  std::string log = HeaderLine(copy);
   if (c.stopsAt == Step::Done) {
-    ASSERT_TRUE(c.opensslTime.has_value());
+    ASSERT_TRUE(c.time.has_value());
     EXPECT_NE(result.stamped, FALSE);
-    EXPECT_EQ(after.modification.tv_sec, *c.opensslTime);
+    EXPECT_EQ(after.modification.tv_sec, *c.time);
     EXPECT_EQ(after.modification.tv_nsec, 0);
-    EXPECT_EQ(TicksOf(result.displayed), TicksOf(FileTimeOfUnix(*c.opensslTime)));
+    EXPECT_EQ(TicksOf(result.displayed), TicksOf(FileTimeOfUnix(*c.time)));
   } else {
     EXPECT_TRUE(after.modification == before.modification) << "modification time changed";
   }
-  EXPECT_EQ(result.programName, c.programName);
-  EXPECT_EQ(result.moreInfoLink, c.moreInfoLink);
-  EXPECT_EQ(ReadBytes(copy), content) << "content changed";
-  EXPECT_EQ(ReadBytes(work / "CertificateLog.log"), HeaderLine(copy))
-      << "the log holds the header line alone";
+  if (c.stopsAt == Step::Query) {
+    EXPECT_EQ(result.lastError, static_cast<DWORD>(CRYPT_E_NO_MATCH));
+    log += "Certificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n";
+  }
+  EXPECT_EQ(ReadBytes(work / "CertificateLog.log"), log);
 }
+
+constexpr std::int64_t k20190405_060708 = 1554444428;  // the timestamp server's default
+constexpr std::int64_t k19991231_235959 = 946684799;
+constexpr std::int64_t k20491231_235959 = 2524607999;
+const std::wstring kTestTool = L"Veltrano Test Tool";
 
 // --- osslsigncode with our test CA and timestamp server ---------------------
 
@@ -112,26 +120,23 @@ TEST_P(SelfmadeSignedFiles, EndAsTheirTimestampSays) {
   CheckInspection(VELTRANO_SELFMADE_DIR, GetParam());
 }
 
-constexpr std::int64_t k20190405_060708 = 1554444428;
-
 INSTANTIATE_TEST_SUITE_P(
     Osslsigncode, SelfmadeSignedFiles,
     ::testing::Values(
-        // Legacy timestamps: stamped with exactly the time the server was told.
-        Case{"legacy-pe32-sha1.exe", k20190405_060708, Step::Done, L"Veltrano Test Tool",
+        Case{"legacy-pe32-sha1.exe", k20190405_060708, Step::Done, kTestTool,
              L"https://veltrano.invalid/more-info"},
-        Case{"legacy-pe32plus-sha256.exe", k20190405_060708, Step::Done, L"Veltrano x64", {}},
+        Case{"legacy-pe32plus-sha256.exe", k20190405_060708, Step::Done, L"Veltrano x64"},
         // Two-digit years: 99 is 1999, 49 is 2049.
-        Case{"legacy-1999.exe", 946684799, Step::Done, L"Veltrano 1999", {}},
-        Case{"legacy-2049.exe", 2524607999, Step::Done, {}, L"https://veltrano.invalid/2049"},
+        Case{"legacy-1999.exe", k19991231_235959, Step::Done, L"Veltrano 1999"},
+        Case{"legacy-2049.exe", k20491231_235959, Step::Done, {}, L"https://veltrano.invalid/2049"},
         // 1904051407+0800: no seconds, and an offset that moves the instant.
-        Case{"legacy-offset.exe", 1554444420, Step::Done, L"Veltrano +0800", {}},
+        Case{"legacy-offset.exe", 1554444420, Step::Done, L"Veltrano +0800"},
         // Timestamped, but osslsigncode wrote no opus attribute without -n/-i.
-        Case{"legacy-no-opus.exe", k20190405_060708, Step::OpusInfo, {}, {}},
+        Case{"legacy-no-opus.exe", k20190405_060708, Step::OpusInfo},
         // An RFC 3161 timestamp is not a legacy counter-signature: no time.
-        Case{"rfc3161-pe32plus.exe", {}, Step::CounterSigner, L"Veltrano RFC 3161", {}},
-        Case{"untimestamped-pe32.exe", {}, Step::CounterSigner, L"Veltrano Test Tool", {}}),
-    TestName);
+        Case{"rfc3161-pe32plus.exe", {}, Step::CounterSigner, L"Veltrano RFC 3161"},
+        Case{"untimestamped-pe32.exe", {}, Step::CounterSigner, kTestTool}),
+    CaseName);
 
 // --- Microsoft-signed files from the npm package signtool@1.0.0 ---------------
 
@@ -141,19 +146,115 @@ TEST_P(MicrosoftSignedFiles, AreStampedWithTheirCounterSignersTime) {
   CheckInspection(VELTRANO_SIGNTOOL_DIR, GetParam());
 }
 
-// The times are Microsoft's timestamps of March 2017; each must also match
-// openssl's reading of the file at hand.
+// Microsoft's timestamps of March 2017.
+const std::wstring kWindows = L"Microsoft Windows";
+const std::wstring kWindowsLink = L"http://www.microsoft.com/windows";
 INSTANTIATE_TEST_SUITE_P(
     SigntoolPackage, MicrosoftSignedFiles,
-    ::testing::Values(Case{"x86-signtool.exe", 1490860422, Step::Done, L"Microsoft Windows",
-                           L"http://www.microsoft.com/windows"},
-                      Case{"x64-signtool.exe", 1490859973, Step::Done, L"Microsoft Windows",
-                           L"http://www.microsoft.com/windows"},
-                      Case{"x86-wintrust.dll", 1490860444, Step::Done, L"Microsoft Windows",
-                           L"http://www.microsoft.com/windows"},
-                      Case{"x64-mssign32.dll", 1490859952, Step::Done, L"Microsoft Windows",
-                           L"http://www.microsoft.com/windows"}),
-    TestName);
+    ::testing::Values(Case{"x86-signtool.exe", 1490860422, Step::Done, kWindows, kWindowsLink},
+                      Case{"x64-signtool.exe", 1490859973, Step::Done, kWindows, kWindowsLink},
+                      Case{"x86-wintrust.dll", 1490860444, Step::Done, kWindows, kWindowsLink},
+                      Case{"x64-mssign32.dll", 1490859952, Step::Done, kWindows, kWindowsLink}),
+    CaseName);
+
+// --- cabinets, installer packages and scripts --------------------------------
+
+class SignedFormats : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SignedFormats, AreStampedOrLeftAlone) { CheckInspection(VELTRANO_FORMATS_DIR, GetParam()); }
+
+const std::wstring kCab = L"Veltrano CAB";
+const std::wstring kMsi = L"Veltrano MSI";
+const std::wstring kScript = L"Veltrano Script";
+const std::wstring kWsh = L"Veltrano WSH";
+constexpr std::int64_t k20350704_120000 = 2067163200;  // the script donor's timestamp
+
+INSTANTIATE_TEST_SUITE_P(
+    RealTools, SignedFormats,
+    ::testing::Values(
+        // gcab + osslsigncode: the reserve area points past the cabinet data.
+        Case{"signed.cab", k20190405_060708, Step::Done, kCab},
+        Case{"signed-2049.cab", k20491231_235959, Step::Done, {}, L"https://veltrano.invalid/cab"},
+        Case{"untimestamped.cab", {}, Step::CounterSigner, kCab},
+        // msibuild + osslsigncode; with and without the extended signature
+        // stream; a 3 MiB package.
+        Case{"signed.msi", k20190405_060708, Step::Done, kMsi},
+        Case{"signed-dse.msi", k19991231_235959, Step::Done, kMsi},
+        Case{"signed-large.msi", k20190405_060708, Step::Done, kMsi},
+        // PowerShell: UTF-8 with and without a byte-order mark, UTF-16, an
+        // upper-case extension, a Chinese name, and the XML comment form.
+        Case{"signed.ps1", k20190405_060708, Step::Done, kScript},
+        Case{"signed-bom.psm1", k20190405_060708, Step::Done, kScript},
+        Case{"signed.psd1", k20190405_060708, Step::Done, kScript},
+        Case{"signed-utf16.PS1", k20190405_060708, Step::Done, kScript},
+        Case{"\xE7\xAD\xBE\xE5\x90\x8D\xE8\x84\x9A\xE6\x9C\xAC.ps1", k20190405_060708, Step::Done,
+             kScript},
+        Case{"signed.ps1xml", k20190405_060708, Step::Done, kScript},
+        Case{"signed.psc1", k20190405_060708, Step::Done, kScript},
+        Case{"signed.cdxml", k20190405_060708, Step::Done, kScript},
+        // Windows Script Host forms around a real signer's PKCS#7.
+        Case{"signed.js", k20350704_120000, Step::Done, kWsh},
+        Case{"signed.vbs", k20350704_120000, Step::Done, kWsh},
+        Case{"signed.wsf", k20350704_120000, Step::Done, kWsh},
+        // Malformed and unsigned: the query fails, nothing changes.
+        Case{"cut-in-half.msi", {}, Step::Query}, Case{"reserve-past-end.cab", {}, Step::Query},
+        Case{"broken-base64.ps1", {}, Step::Query}, Case{"no-end-line.ps1", {}, Step::Query},
+        Case{"unsigned.cab", {}, Step::Query}, Case{"unsigned.msi", {}, Step::Query}),
+    CaseName);
+
+std::string UtcText(std::time_t t) {
+  char text[32];
+  std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", std::gmtime(&t));
+  return text;
+}
+
+// The headless command over a folder holding all the formats: one row per
+// file, the new time in cell 2 for the stamped ones and "-" for the rest.
+TEST(SignedFormatsBatch, TheHeadlessCommandStampsTheFolder) {
+  const Manifest manifest = ReadManifest(VELTRANO_FORMATS_DIR);
+  ASSERT_FALSE(manifest.empty());
+  TempDir data;
+  TempDir work;
+  std::map<std::string, std::string> contents;
+  for (const auto& [name, time] : manifest) {
+    fs::copy_file(fs::path(VELTRANO_FORMATS_DIR) / name, data / name);
+    contents[name] = ReadBytes(data / name);
+    SetStamps(data / name, DistinctStamps());
+  }
+  const FileStamps before = StampsOf(data / manifest.begin()->first);
+
+  const std::string command = "cd '" + work.path().string() + "' && TZ=UTC '" + VELTRANO_BATCH_EXE +
+                              "' '" + data.path().string() + "'";
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  // Every file had the same old time; the walk lists names ignoring case.
+  std::map<std::string, std::string> sorted;
+  for (const auto& [name, time] : manifest) {
+    std::string key = name;
+    for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    sorted[key] = name + "\t" + UtcText(before.modification.tv_sec) + "\t" +
+                  (time ? UtcText(*time) : "-") + "\t" + data.path().string() + "\n";
+  }
+  std::string expected = "文件名\t原时间\t新时间\t路径\n";
+  for (const auto& [key, row] : sorted) expected += row;
+  EXPECT_EQ(out, expected);
+
+  for (const auto& [name, time] : manifest) {
+    SCOPED_TRACE(name);
+    const FileStamps after = StampsOf(data / name);
+    EXPECT_EQ(ReadBytes(data / name), contents[name]) << "content changed";
+    EXPECT_TRUE(after.access == before.access) << "access time changed";
+    EXPECT_EQ(after.modification.tv_sec, time.value_or(before.modification.tv_sec));
+    EXPECT_EQ(after.modification.tv_nsec, time ? 0 : before.modification.tv_nsec);
+  }
+}
 
 }  // namespace
 }  // namespace veltrano::testing
