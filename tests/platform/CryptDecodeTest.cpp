@@ -272,28 +272,28 @@ void ExpectInsideBlock(const Decoded& d, const CMSG_SIGNER_INFO& si) {
 Bytes BlobBytes(const CRYPTOAPI_BLOB& b) { return Bytes(b.pbData, b.pbData + b.cbData); }
 
 TEST(SignerInfoDecode, FieldsAttributesAndSerialInPlatformOrder) {
-  SignerSpec spec;
-  spec.version = 1;
-  spec.serial = {0x00, 0x8A, 0x3C, 0x11, 0x5E};
-  spec.encryptedDigest = {1, 2, 3, 4, 5};
+  SignerSpec signerSpec;
+  signerSpec.version = 1;
+  signerSpec.serial = {0x00, 0x8A, 0x3C, 0x11, 0x5E};
+  signerSpec.encryptedDigest = {1, 2, 3, 4, 5};
   const Bytes time = UtcTime("190405060708Z");
   const Bytes emptyValues = Attribute("1.2.3.4", {});
-  spec.authenticatedAttributes = {Attribute(oid::kContentType, {Oid(oid::kData)}),
-                                  Attribute(oid::kSigningTime, {time, UtcTime("200101000000Z")}),
-                                  emptyValues};
-  const Decoded d = Decode(PKCS7_SIGNER_INFO, EncodeSignerInfo(spec));
+  signerSpec.authenticatedAttributes = {
+      Attribute(oid::kContentType, {Oid(oid::kData)}),
+      Attribute(oid::kSigningTime, {time, UtcTime("200101000000Z")}), emptyValues};
+  const Decoded d = Decode(PKCS7_SIGNER_INFO, EncodeSignerInfo(signerSpec));
   ASSERT_TRUE(d.ok()) << std::hex << d.error;
   const auto& si = *d.As<CMSG_SIGNER_INFO>();
   ExpectInsideBlock(d, si);
 
   EXPECT_EQ(si.dwVersion, 1u);
-  EXPECT_EQ(BlobBytes(si.Issuer), spec.issuer) << "the issuer Name's complete encoding";
+  EXPECT_EQ(BlobBytes(si.Issuer), signerSpec.issuer) << "the issuer Name's complete encoding";
   EXPECT_EQ(BlobBytes(si.SerialNumber), (Bytes{0x5E, 0x11, 0x3C, 0x8A, 0x00}))
       << "little-endian, sign byte kept";
   EXPECT_STREQ(si.HashAlgorithm.pszObjId, oid::kSha256);
   EXPECT_EQ(BlobBytes(si.HashAlgorithm.Parameters), Null());
   EXPECT_STREQ(si.HashEncryptionAlgorithm.pszObjId, oid::kRsaEncryption);
-  EXPECT_EQ(BlobBytes(si.EncryptedHash), spec.encryptedDigest);
+  EXPECT_EQ(BlobBytes(si.EncryptedHash), signerSpec.encryptedDigest);
 
   ASSERT_EQ(si.AuthAttrs.cAttr, 3u);
   EXPECT_STREQ(si.AuthAttrs.rgAttr[0].pszObjId, oid::kContentType);
@@ -306,10 +306,10 @@ TEST(SignerInfoDecode, FieldsAttributesAndSerialInPlatformOrder) {
 }
 
 TEST(SignerInfoDecode, AlgorithmWithoutParametersAndIndefiniteLengths) {
-  SignerSpec spec;
+  SignerSpec signerSpec;
   // No NULL parameters in the algorithms; indefinite SEQUENCE and [1].
   const Bytes content =
-      Concat({Int(1), Seq({spec.issuer, IntBytes(spec.serial)}), Seq({Oid(oid::kSha1)}),
+      Concat({Int(1), Seq({signerSpec.issuer, IntBytes(signerSpec.serial)}), Seq({Oid(oid::kSha1)}),
               Seq({Oid(oid::kRsaEncryption)}), OctetString({9}),
               TlvIndefinite(0xA1, Attribute("1.2.3", {Int(7)}))});
   const Decoded d = Decode(PKCS7_SIGNER_INFO, TlvIndefinite(0x30, content));
