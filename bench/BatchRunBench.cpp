@@ -8,24 +8,13 @@
 #include <string>
 
 #include "platform/WideText.h"
-#include "run/DialogCore.h"
-#include "run/MemoryListView.h"
+#include "run/BatchCommand.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 
 namespace {
 
 using veltrano::fixtures::TempDir;
-
-class CBenchDialog final : public CVeltranoDlgCore {
- public:
-  CMemoryListView m_list;
-
- protected:
-  IResultListView& ResultList() override { return m_list; }
-  void EnableDlgItem(int, bool) override {}
-  void SetTitle(const std::wstring&) override {}
-};
 
 // A folder of `count` small files with names of varied case; every
 // `signedEvery`-th one (if nonzero) a signed, timestamped image.
@@ -46,7 +35,7 @@ void BM_ChangeTimeOverFolder(benchmark::State& state) {
   TempDir work;
   std::filesystem::current_path(work.path());  // the log goes here
   Populate(data, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  CBenchDialog dlg;
+  CBatchDialog dlg;
   dlg.InitResultList();
   dlg.SelectFolder(veltrano::WideFromBytes(data.path().native()));
   for (auto _ : state) {

@@ -6,8 +6,6 @@
 #include <filesystem>
 
 #include "platform/WideText.h"
-#include "run/DialogCore.h"
-#include "run/MemoryListView.h"
 
 namespace veltrano {
 namespace {
@@ -28,17 +26,6 @@ constexpr char kUsage[] =
     "  -h, --help   显示本帮助\n"
     "\n"
     "退出状态：0 运行完成；2 参数错误或路径无法访问。\n";
-
-// The dialog core with an in-memory list and no buttons or title to show.
-class CBatchDialog final : public CVeltranoDlgCore {
- public:
-  CMemoryListView m_list;
-
- protected:
-  IResultListView& ResultList() override { return m_list; }
-  void EnableDlgItem(int, bool) override {}
-  void SetTitle(const std::wstring&) override {}
-};
 
 // Bytes for output: escapes of undecodable name bytes become those bytes
 // again; a code point with no encoding becomes U+FFFD.

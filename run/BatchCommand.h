@@ -7,6 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "run/DialogCore.h"
+#include "run/MemoryListView.h"
+
+// The dialog core over an in-memory list, with no buttons or title to show:
+// what the headless command runs (and the benchmarks and tests, which may
+// override the two hooks to watch them).
+class CBatchDialog : public CVeltranoDlgCore {
+ public:
+  CMemoryListView m_list;
+
+ protected:
+  IResultListView& ResultList() override { return m_list; }
+  void EnableDlgItem(int, bool) override {}
+  void SetTitle(const std::wstring&) override {}
+};
+
 namespace veltrano {
 
 inline constexpr int kBatchExitOk = 0;

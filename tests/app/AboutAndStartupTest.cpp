@@ -13,51 +13,30 @@
 #include "app/VeltranoDlg.h"
 
 TEST(AboutBox, FollowsTemplate100AndOkEscOrCloseBoxEndIt) {
-  struct Expected {
-    const wxClassInfo* kind;
-    const wchar_t* text;  // null: not checked
-    int x, y, cx, cy;     // dialog units; cx 0: the control's own size
-  };
-  const Expected expected[] = {
-      {wxCLASSINFO(wxStaticBitmap), nullptr, 14, 14, 0, 0},
-      {wxCLASSINFO(wxStaticText), L"更改文件修改时间为数字签名时间戳 V1.0 版", 42, 14, 114, 17},
-      {wxCLASSINFO(wxStaticText), nullptr, 42, 38, 114, 8},
-      {wxCLASSINFO(wxButton), L"确定", 117, 52, 50, 14},
-  };
   {
     CAboutDlg about;
     EXPECT_EQ(about.GetTitle(), wxString(L"关于 本软件"));
     EXPECT_FALSE(about.HasFlag(wxRESIZE_BORDER));
     EXPECT_EQ(about.GetClientSize(), about.ConvertDialogToPixels(wxSize(174, 73)));
-    const std::vector<wxWindow*> c(about.GetChildren().begin(), about.GetChildren().end());
-    ASSERT_EQ(c.size(), std::size(expected));
-    for (std::size_t i = 0; i < c.size(); ++i) {
-      const Expected& e = expected[i];
-      EXPECT_TRUE(c[i]->IsKindOf(e.kind)) << i;
-      if (e.text) {
-        EXPECT_EQ(static_cast<wxControl*>(c[i])->GetLabelText(), wxString(e.text)) << i;
-      }
-      EXPECT_EQ(c[i]->GetPosition(), about.ConvertDialogToPixels(wxPoint(e.x, e.y))) << i;
-      if (e.cx) {
-        EXPECT_EQ(c[i]->GetSize(), about.ConvertDialogToPixels(wxSize(e.cx, e.cy))) << i;
-      }
-    }
+    const std::vector<wxWindow*> c = ExpectTemplateControls(
+        about, {
+                   {-1, wxCLASSINFO(wxStaticBitmap), nullptr, 14, 14, 0, 0},
+                   {-1, wxCLASSINFO(wxStaticText), L"更改文件修改时间为数字签名时间戳 V1.0 版", 42,
+                    14, 114, 17},
+                   {-1, wxCLASSINFO(wxStaticText), nullptr, 42, 38, 114, 8},
+                   {1, wxCLASSINFO(wxButton), L"确定", 117, 52, 50, 14},
+               });
+    ASSERT_EQ(c.size(), 4u);
     const auto* icon = static_cast<wxStaticBitmap*>(c[0]);
     EXPECT_EQ(icon->GetSize(), icon->GetBitmap().GetSize());
     EXPECT_FALSE(c[2]->GetLabel().empty());  // the notice line
-    EXPECT_EQ(c[3]->GetId(), 1);
     EXPECT_EQ(about.GetDefaultItem(), c[3]);
   }
 
   ModalGuard guard;
   const std::function<void(CAboutDlg&)> enders[] = {
       [](CAboutDlg& d) { ClickButton(d, 1); },
-      [](CAboutDlg& d) {
-        wxKeyEvent esc(wxEVT_CHAR_HOOK);
-        esc.m_keyCode = WXK_ESCAPE;
-        esc.SetEventObject(&d);
-        d.GetEventHandler()->ProcessEvent(esc);
-      },
+      [](CAboutDlg& d) { PressEscape(d); },
       [](CAboutDlg& d) { d.Close(); },
   };
   for (const auto& end : enders) {

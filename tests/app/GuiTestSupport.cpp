@@ -5,6 +5,7 @@
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
 #include <wx/image.h>
+#include <wx/textctrl.h>
 #include <wx/utils.h>
 
 void PumpEvents(int ms) {
@@ -21,6 +22,35 @@ void ClickButton(wxWindow& parent, int id) {
   wxCommandEvent click(wxEVT_BUTTON, id);
   click.SetEventObject(button);
   button->GetEventHandler()->ProcessEvent(click);
+}
+
+void PressEscape(wxWindow& dialog) {
+  wxKeyEvent esc(wxEVT_CHAR_HOOK);
+  esc.m_keyCode = WXK_ESCAPE;
+  esc.SetEventObject(&dialog);
+  dialog.GetEventHandler()->ProcessEvent(esc);
+}
+
+std::vector<wxWindow*> ExpectTemplateControls(wxWindow& dialog,
+                                              const std::vector<TemplateControl>& expected) {
+  const std::vector<wxWindow*> children(dialog.GetChildren().begin(), dialog.GetChildren().end());
+  EXPECT_EQ(children.size(), expected.size());
+  for (std::size_t i = 0; i < std::min(children.size(), expected.size()); ++i) {
+    const TemplateControl& e = expected[i];
+    wxWindow* w = children[i];
+    SCOPED_TRACE(testing::Message() << "control " << i + 1 << " " << wxString(e.text));
+    EXPECT_TRUE(w->IsKindOf(e.kind));
+    EXPECT_TRUE(e.id == -1 ? w->GetId() < 0 : w->GetId() == e.id);  // wx numbers anonymous ones < 0
+    const auto* edit = dynamic_cast<wxTextCtrl*>(w);
+    if (e.text) {
+      EXPECT_EQ(edit ? edit->GetValue() : w->GetLabel(), wxString(e.text));
+    }
+    EXPECT_EQ(w->GetPosition(), dialog.ConvertDialogToPixels(wxPoint(e.x, e.y)));
+    if (e.cx) {
+      EXPECT_EQ(w->GetSize(), dialog.ConvertDialogToPixels(wxSize(e.cx, e.cy)));
+    }
+  }
+  return children;
 }
 
 void ModalGuard::Notify() {

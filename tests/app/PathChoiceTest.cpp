@@ -6,56 +6,41 @@
 
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "GuiTestSupport.h"
-#include "TestDialogs.h"
 #include "app/FolderBrowser.h"
 
 namespace {
 
-struct PickFile {
-  std::wstring path;
+// One press of a chooser button and what its dialog returns (nothing: the
+// dialog was cancelled; an empty folder: an item without a file-system path).
+struct Step {
+  bool file;
+  std::optional<std::wstring> chosen;
 };
-struct PickFolder {
-  std::wstring folder;  // empty: an item without a file-system path
-};
-struct CancelFile {};
-struct CancelFolder {};
-using Step = std::variant<PickFile, PickFolder, CancelFile, CancelFolder>;
+Step File(std::optional<std::wstring> path = std::nullopt) { return {true, std::move(path)}; }
+Step Folder(std::optional<std::wstring> path = std::nullopt) { return {false, std::move(path)}; }
 
-struct State {
-  std::wstring path, folder, fileName, shown;
-  bool operator==(const State&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const State& s) {
-  return os << "{" << wxString(s.path) << " | " << wxString(s.folder) << " | "
-            << wxString(s.fileName) << " | " << wxString(s.shown) << "}";
-}
+// m_strPath, m_strFolder, m_strFileName and the edit box's text.
+using State = std::vector<std::wstring>;
 
 State ChooseInOrder(const std::vector<Step>& steps) {
   CTestDlg dlg;
   dlg.Show();
-  std::optional<Step> next;
+  std::optional<std::wstring> chosen;
   dlg.SetFileChooser([&](wxWindow& owner) -> std::optional<FileChoice> {
     EXPECT_EQ(&owner, &dlg);
-    if (auto* pick = std::get_if<PickFile>(&*next)) return FileChoiceFromPath(pick->path);
+    if (chosen) return FileChoiceFromPath(*chosen);
     return std::nullopt;
   });
-  dlg.SetFolderChooser([&](wxWindow&) -> std::optional<std::wstring> {
-    if (auto* pick = std::get_if<PickFolder>(&*next)) return pick->folder;
-    return std::nullopt;
-  });
+  dlg.SetFolderChooser([&](wxWindow&) { return chosen; });
   for (const Step& step : steps) {
-    next = step;
-    const bool file =
-        std::holds_alternative<PickFile>(step) || std::holds_alternative<CancelFile>(step);
-    ClickButton(dlg, file ? 1000 : 1001);
+    chosen = step.chosen;
+    ClickButton(dlg, step.file ? 1000 : 1001);
   }
   const auto* edit = static_cast<wxTextCtrl*>(dlg.FindWindow(1002));
-  State s{dlg.m_strPath, dlg.m_strFolder, dlg.m_strFileName, edit->GetValue().ToStdWstring()};
+  const State s{dlg.m_strPath, dlg.m_strFolder, dlg.m_strFileName, edit->GetValue().ToStdWstring()};
   dlg.Hide();
   return s;
 }
@@ -71,31 +56,27 @@ TEST(PathChoice, ChoicesSetThePathSelectionStateAndTheEditBox) {
   const Case cases[] = {
       {"nothing chosen yet", {}, {L"", L"", L"", L""}},
       {"single file",
-       {PickFile{L"/srv/dl/setup.exe"}},
+       {File(L"/srv/dl/setup.exe")},
        {L"/srv/dl/setup.exe", L"/srv/dl", L"setup.exe", L"/srv/dl/setup.exe"}},
       {"file at the root keeps the separator as its folder",
-       {PickFile{L"/setup.exe"}},
+       {File(L"/setup.exe")},
        {L"/setup.exe", L"/", L"setup.exe", L"/setup.exe"}},
       {"folder: pattern appended, edit shows the folder",
-       {PickFolder{L"/srv/dl"}},
+       {Folder(L"/srv/dl")},
        {L"/srv/dl/*", L"/srv/dl", L"", L"/srv/dl"}},
-      {"root folder gives two separators", {PickFolder{L"/"}}, {L"//*", L"/", L"", L"/"}},
+      {"root folder gives two separators", {Folder(L"/")}, {L"//*", L"/", L"", L"/"}},
       {"folder after file empties the file name",
-       {PickFile{L"/a/b.exe"}, PickFolder{L"/c"}},
+       {File(L"/a/b.exe"), Folder(L"/c")},
        {L"/c/*", L"/c", L"", L"/c"}},
-      {"file after folder sets it again",
-       {PickFolder{L"/c"}, PickFile{L"/a/b.exe"}},
-       {L"/a/b.exe", L"/a", L"b.exe", L"/a/b.exe"}},
       {"cancelled file dialog keeps the earlier folder",
-       {PickFolder{L"/c"}, CancelFile{}},
+       {Folder(L"/c"), File()},
        {L"/c/*", L"/c", L"", L"/c"}},
       {"cancelled folder dialog keeps the earlier file",
-       {PickFile{L"/a/b.exe"}, CancelFolder{}},
+       {File(L"/a/b.exe"), Folder()},
        {L"/a/b.exe", L"/a", L"b.exe", L"/a/b.exe"}},
       {"folder item without a file-system path changes nothing",
-       {PickFile{L"/a/b.exe"}, PickFolder{L""}},
+       {File(L"/a/b.exe"), Folder(L"")},
        {L"/a/b.exe", L"/a", L"b.exe", L"/a/b.exe"}},
-      {"...also as the first choice", {PickFolder{L""}}, {L"", L"", L"", L""}},
   };
   for (const Case& c : cases) EXPECT_EQ(ChooseInOrder(c.steps), c.expected) << c.what;
 }

@@ -10,25 +10,16 @@
 #include <vector>
 
 #include "platform/FileTimes.h"
-#include "tests/fixtures/PeBuilder.h"
-#include "tests/fixtures/TempDir.h"
-#include "tests/fixtures/TestEnv.h"
 #include "tests/run/RunFixture.h"
 
 namespace veltrano {
 namespace {
 
 using fixtures::BuildSignedPe;
-using fixtures::kDefaultSigningTimeTicks;
-using fixtures::ScopedTimeZone;
-using fixtures::SetModificationTime;
-using fixtures::TempDir;
 using fixtures::UtcSeconds;
-using fixtures::WriteFile;
-using veltrano::testing::StampsOf;
-using veltrano::testing::WriteBytes;
 
 constexpr char kHeader[] = "文件名\t原时间\t新时间\t路径\n";
+const std::int64_t kMay2020 = UtcSeconds(2020, 5, 1, 12);  // 20:00 in Shanghai
 
 struct Result {
   int status;
@@ -36,118 +27,14 @@ struct Result {
   std::string err;
 };
 
-class BatchCommand : public ::testing::Test {
- protected:
-  BatchCommand() : cwd(work.path().string()), zone("Asia/Shanghai", 1705000000) {}
-
-  Result Run(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunBatchCommand(args, out, err);
-    return {status, out.str(), err.str()};
-  }
-  std::string Log() { return ReadIfPresent(work / "CertificateLog.log").value_or("<no log>"); }
-
-  TempDir work;
-  TempDir data;
-  veltrano::testing::CurrentDirectory cwd;
-  ScopedTimeZone zone;
-};
-
-TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
-  WriteBytes(data / "a", "");
-  struct Case {
-    std::vector<std::string> args;
-    const char* message;
-  } cases[] = {
-      {{}, "veltrano-batch: 缺少路径（用 --help 查看用法）\n"},
-      {{data / "a", data / "a"}, "veltrano-batch: 只能指定一个路径（用 --help 查看用法）\n"},
-      {{data / "missing"}, nullptr},
-      {{""}, "veltrano-batch: 路径不存在：\n"},
-      {{"--verbose"}, "veltrano-batch: 未知选项：--verbose（用 --help 查看用法）\n"},
-      {{"--"}, "veltrano-batch: 缺少路径（用 --help 查看用法）\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    const Result r = Run(c.args);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "");
-    if (c.message != nullptr) {
-      EXPECT_EQ(r.err, c.message);
-    } else {
-      EXPECT_EQ(r.err, "veltrano-batch: 路径不存在：" + (data / "missing").string() + "\n");
-    }
-  }
-  EXPECT_EQ(Log(), "<no log>");
+Result RunCommand(const std::vector<std::string>& args) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = RunBatchCommand(args, out, err);
+  return {status, out.str(), err.str()};
 }
 
-TEST_F(BatchCommand, AFolderPrintsTheHeaderAndOneLinePerEntry) {
-  WriteBytes(data / "plain.txt", "x");
-  ASSERT_EQ(mkdir((data / "sub").string().c_str(), 0755), 0);
-  ASSERT_TRUE(SetModificationTime(data / "plain.txt", UtcSeconds(2020, 5, 1, 12)));
-  ASSERT_TRUE(SetModificationTime(data / "sub", UtcSeconds(2021, 5, 1, 12)));
-  const std::string expected = std::string(kHeader) + "plain.txt\t2020/05/01 20:00:00\t-\t" +
-                               data.path().string() + "\n" + "sub\t2021/05/01 20:00:00\t-\t" +
-                               data.path().string() + "\n";
-
-  // However the folder is written, the chooser's form of it is used.
-  const std::string spellings[] = {data.path().string(), data.path().string() + "/",
-                                   data.path().string() + "/./sub/.."};
-  for (const std::string& arg : spellings) {
-    SCOPED_TRACE(arg);
-    const Result r = Run({arg});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.err, "");
-  }
-  const std::string stretch =
-      "Analyze Signed File[" + (data / "plain.txt").string() +
-      "]\nCertificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n" +
-      "Analyze Signed File[" + (data / "sub").string() +
-      "]\nCertificate[74]:\nCryptQueryObject failed with ErrorCode[0x5]\n";
-  EXPECT_EQ(Log(), stretch + stretch + stretch);
-}
-
-TEST_F(BatchCommand, AFileGivesItsRowWithItsFolderAndARelativePathBecomesAbsolute) {
-  WriteBytes(work / "-dash.exe", "x");
-  ASSERT_TRUE(SetModificationTime(work / "-dash.exe", UtcSeconds(2020, 5, 1, 12)));
-  const Result r = Run({"--", "-dash.exe"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kHeader) + "-dash.exe\t2020/05/01 20:00:00\t-\t" +
-                       work.path().string() + "\n");
-  EXPECT_EQ(r.err, "");
-}
-
-TEST_F(BatchCommand, TabsNewlinesAndBackslashesInNamesAreEscaped) {
-  WriteBytes(data / "a\tb", "");
-  WriteBytes(data / "c\nd", "");
-  WriteBytes(data / "e\\tf", "");
-  WriteBytes(data / "g\xFF", "");
-  for (const char* name : {"a\tb", "c\nd", "e\\tf", "g\xFF"}) {
-    ASSERT_TRUE(SetModificationTime(data / name, UtcSeconds(2020, 5, 1, 12)));
-  }
-  const Result r = Run({data.path().string()});
-  EXPECT_EQ(r.status, 0);
-  const std::string tail = "\t2020/05/01 20:00:00\t-\t" + data.path().string() + "\n";
-  EXPECT_EQ(r.out, std::string(kHeader) + "a\\tb" + tail + "c\\nd" + tail + "e\\\\tf" + tail +
-                       "g\xFF" + tail);
-}
-
-TEST_F(BatchCommand, ATimeThatCannotBeShownIsReportedOnStandardErrorAfterTheRows) {
-  ScopedTimeZone newYork("America/New_York", 1705000000);
-  WriteBytes(data / "early", "");
-  WriteBytes(data / "late", "");
-  ASSERT_TRUE(SetModificationTime(data / "early", -3600));
-  ASSERT_TRUE(SetModificationTime(data / "late", UtcSeconds(2020, 5, 1, 12)));
-  const Result r = Run({data.path().string()});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kHeader) + "early\t\t-\t" + data.path().string() + "\n" +
-                       // Winter bias on a summer date, as the platform shows it.
-                       "late\t2020/05/01 07:00:00\t-\t" + data.path().string() + "\n");
-  EXPECT_EQ(r.err, "veltrano-batch: 有时间无法转换为文本，相应单元格留空：参数错误。\n");
-}
-
-// The installed executable: its exit status and streams.
+// The built executable through a shell: its exit status and streams.
 Result RunExecutable(const std::string& args) {
   const std::string command = std::string(VELTRANO_BATCH_EXE) + " " + args + " 2>stderr.txt";
   Result r{-1, "", ""};
@@ -162,14 +49,72 @@ Result RunExecutable(const std::string& args) {
   return r;
 }
 
+using BatchCommand = BatchRun;
+
+TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
+  Put("a");
+  const std::string missing = (data / "missing").string();
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "缺少路径（用 --help 查看用法）"},
+      {{"--"}, "缺少路径（用 --help 查看用法）"},
+      {{data / "a", data / "a"}, "只能指定一个路径（用 --help 查看用法）"},
+      {{missing}, "路径不存在：" + missing},
+      {{""}, "路径不存在："},
+      {{"--verbose"}, "未知选项：--verbose（用 --help 查看用法）"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const Result r = RunCommand(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "veltrano-batch: " + message + "\n");
+  }
+  EXPECT_EQ(Log(), std::nullopt);
+}
+
+TEST_F(BatchCommand, AFolderHoweverWrittenPrintsOneLinePerEntryWithBreakingCharactersEscaped) {
+  for (const char* name : {"a\tb", "c\nd", "e\\tf", "g\xFF"}) Put(name, {}, kMay2020);
+  ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
+  ASSERT_TRUE(fixtures::SetModificationTime(data / "sub", kMay2020));
+  const std::string dir = data.path().string();
+  const std::string tail = "\t2020/05/01 20:00:00\t-\t" + dir + "\n";
+  const std::string expected = kHeader + ("a\\tb" + tail) + "c\\nd" + tail + "e\\\\tf" + tail +
+                               "g\xFF" + tail + "sub" + tail;
+  // However the folder is written, the chooser's form of it is used.
+  for (const std::string& arg : {dir, dir + "/", dir + "/./sub/.."}) {
+    SCOPED_TRACE(arg);
+    EXPECT_EQ(RunCommand({arg}).out, expected);
+  }
+}
+
+TEST_F(BatchCommand, AFileGivesOnlyItsRowWithItsFolderAndARelativePathBecomesAbsolute) {
+  fixtures::WriteFile(work / "-dash.exe", {});
+  fixtures::WriteFile(work / "other.exe", {});
+  ASSERT_TRUE(fixtures::SetModificationTime(work / "-dash.exe", kMay2020));
+  const Result r = RunCommand({"--", "-dash.exe"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kHeader + ("-dash.exe\t2020/05/01 20:00:00\t-\t" + work.path().string()) + "\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(BatchCommand, ATimeThatCannotBeShownIsReportedOnStandardErrorAfterTheRows) {
+  fixtures::ScopedTimeZone newYork("America/New_York", kNow);
+  Put("early", {}, -3600);
+  Put("late", {}, kMay2020);
+  const Result r = RunCommand({data.path().string()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kHeader + ("early\t\t-\t" + data.path().string()) + "\n" +
+                       // Winter bias on a summer date, as the platform shows it.
+                       "late\t2020/05/01 07:00:00\t-\t" + data.path().string() + "\n");
+  EXPECT_EQ(r.err, "veltrano-batch: 有时间无法转换为文本，相应单元格留空：参数错误。\n");
+}
+
 TEST_F(BatchCommand, TheExecutableStampsAFolderAndReportsItsStatus) {
   const std::string dir = data.path().string();
-  WriteFile(data / "signed.exe", BuildSignedPe());
-  WriteBytes(data / "plain.txt", "x");
+  Put("signed.exe", BuildSignedPe(), kMay2020);
+  Put("plain.txt", fixtures::BytesOf("x"), kMay2020);
   ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
-  for (const char* name : {"signed.exe", "plain.txt", "sub"}) {
-    ASSERT_TRUE(SetModificationTime((data / name).string(), UtcSeconds(2020, 5, 1, 12)));
-  }
+  ASSERT_TRUE(fixtures::SetModificationTime(data / "sub", kMay2020));
 
   // The child has no pinned clock; Shanghai has had no daylight saving since 1991.
   const Result run = RunExecutable("'" + dir + "'");
@@ -179,23 +124,18 @@ TEST_F(BatchCommand, TheExecutableStampsAFolderAndReportsItsStatus) {
                          "signed.exe\t2020/05/01 20:00:00\t2019/04/05 14:07:08\t" + dir + "\n" +
                          "sub\t2020/05/01 20:00:00\t-\t" + dir + "\n");
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(Log(), "Analyze Signed File[" + dir + "/plain.txt]\nCertificate[74]:\n" +
-                       "CryptQueryObject failed with ErrorCode[0x80092009]\n" +
-                       "Analyze Signed File[" + dir + "/signed.exe]\n" + "Analyze Signed File[" +
-                       dir + "/sub]\nCertificate[74]:\n" +
-                       "CryptQueryObject failed with ErrorCode[0x5]\n");
-  EXPECT_EQ(TicksOf(FileTimeOf(StampsOf(data / "signed.exe").modification)),
-            kDefaultSigningTimeTicks);
+  EXPECT_EQ(Log(), QueryFailure(dir + "/plain.txt", kNotSigned) + "Analyze Signed File[" + dir +
+                       "/signed.exe]\n" + QueryFailure(dir + "/sub", kDirectory));
+  EXPECT_EQ(TicksOf(FileTimeOf(testing::StampsOf(data / "signed.exe").modification)),
+            fixtures::kDefaultSigningTimeTicks);
 
   const Result help = RunExecutable("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("用法：veltrano-batch [--] 路径\n", 0), 0u);
-  const Result none = RunExecutable("");
-  EXPECT_EQ(none.status, 2);
-  EXPECT_EQ(none.err, "veltrano-batch: 缺少路径（用 --help 查看用法）\n");
   const Result missing = RunExecutable("'" + dir + "/missing'");
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "veltrano-batch: 路径不存在：" + dir + "/missing\n");
 }
 
 }  // namespace

@@ -1,25 +1,38 @@
+// The change-time command over the in-memory list: the buttons, the rows, the
+// log's order, the stamps, and the time cells that cannot be shown.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/FileTimes.h"
 #include "tests/run/RunFixture.h"
 
 namespace {
 
-using veltrano::fixtures::ScopedTimeZone;
-using veltrano::fixtures::SetModificationTime;
-using veltrano::fixtures::UtcSeconds;
+using namespace veltrano::fixtures;
 using veltrano::testing::StampsOf;
-using veltrano::testing::WriteBytes;
+
+std::string Header(const std::string& path) { return "Analyze Signed File[" + path + "]\n"; }
+
+std::uint64_t MtimeTicks(const std::string& path) {
+  return veltrano::TicksOf(veltrano::FileTimeOf(StampsOf(path).modification));
+}
+
+Bytes SignedWith(void (*change)(SignatureOptions&)) {
+  SignatureOptions o;
+  change(o);
+  return BuildSignedPe(o);
+}
 
 TEST_F(BatchRun, ButtonsAreDisabledBeforeTheListIsEmptiedAndEnabledAfterTheWalk) {
-  WriteBytes(data / "one", "");
-  WriteBytes(data / "two", "");
+  Put("one");
+  Put("two");
   dlg.m_list.InsertItem(0, L"left over from the last run");
   dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
+  using Event = CTestDialog::ButtonEvent;
   EXPECT_EQ(dlg.m_buttons, (std::vector<Event>{
                                {IDC_CHANGE_TIME, false, 1},
                                {IDC_SINGLE_FILE, false, 1},
@@ -28,57 +41,26 @@ TEST_F(BatchRun, ButtonsAreDisabledBeforeTheListIsEmptiedAndEnabledAfterTheWalk)
                                {IDC_SINGLE_FILE, true, 2},
                                {IDC_FOLDER, true, 2},
                            }));
-  EXPECT_EQ(dlg.m_list.Rows().size(), 2u);
 }
 
 TEST_F(BatchRun, NothingToWalkLeavesTheListEmptyAndCreatesNoLog) {
   ASSERT_EQ(mkdir((data / "empty").c_str(), 0755), 0);
-  struct Case {
-    const char* what;
-    std::wstring path;
-  } cases[] = {
+  const std::pair<const char*, std::wstring> cases[] = {
       {"nothing chosen yet", L""},
       {"an empty folder", W(data / "empty") + L"/*"},
-      {"a folder that has gone", W(data / "gone") + L"/*"},
       {"a file that has gone", W(data / "gone.exe")},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, path] : cases) {
+    SCOPED_TRACE(what);
     dlg.m_buttons.clear();
     dlg.m_list.InsertItem(0, L"stale");
-    dlg.m_strPath = c.path;
+    dlg.m_strPath = path;
     EXPECT_EQ(ChangeTime(), std::nullopt);
     EXPECT_TRUE(dlg.m_list.Rows().empty());
-    EXPECT_FALSE(LogExists());
+    EXPECT_EQ(Log(), std::nullopt);
     ASSERT_EQ(dlg.m_buttons.size(), 6u);
     EXPECT_TRUE(dlg.m_buttons[5].enable);
   }
-}
-
-TEST_F(BatchRun, ASingleFileGivesOneRowWithItsFolder) {
-  WriteBytes(data / "tool.exe", "x");
-  WriteBytes(data / "other.exe", "x");
-  ASSERT_TRUE(SetModificationTime(data / "tool.exe", UtcSeconds(2022, 6, 1)));
-  const std::wstring full = W(data / "tool.exe");
-  EXPECT_EQ(dlg.SelectFile(full, L"tool.exe", W(data.path())), full);
-  EXPECT_EQ(dlg.m_strFileName, L"tool.exe");
-
-  ASSERT_EQ(ChangeTime(), std::nullopt);
-  EXPECT_EQ(dlg.m_list.Rows(),
-            (std::vector<Row>{{L"tool.exe", L"2022/06/01 08:00:00", L"-", W(data.path())}}));
-  EXPECT_EQ(Log(), QueryFailure(data / "tool.exe", kNotSigned));
-}
-
-TEST_F(BatchRun, FolderChoiceAppendsThePatternWithoutLookingAtTheSeparator) {
-  dlg.SelectFile(L"/a/b.exe", L"b.exe", L"/a");
-  EXPECT_EQ(dlg.SelectFolder(L"/srv/dist"), L"/srv/dist");
-  EXPECT_EQ(dlg.m_strPath, L"/srv/dist/*");
-  EXPECT_EQ(dlg.m_strFolder, L"/srv/dist");
-  EXPECT_EQ(dlg.m_strFileName, L"");
-
-  EXPECT_EQ(dlg.SelectFolder(L"/"), L"/");
-  EXPECT_EQ(dlg.m_strPath, L"//*");
-  EXPECT_EQ(dlg.m_strFolder, L"/");
 }
 
 TEST_F(BatchRun, AtTheRootTheFullPathHoldsTwoSeparators) {
@@ -93,14 +75,54 @@ TEST_F(BatchRun, AtTheRootTheFullPathHoldsTwoSeparators) {
   EXPECT_EQ(Log(), QueryFailure("//veltrano-no-such-entry", kMissing));
 }
 
+TEST_F(BatchRun, OnlyTheStampedFileChangesAndEachEntryLeavesItsRowAndLogStretchInOrder) {
+  const std::string noOpus =
+      Put("no-opus.exe", SignedWith([](SignatureOptions& o) { o.opus.clear(); }));
+  const std::string noStamp =
+      Put("no-stamp.exe", SignedWith([](SignatureOptions& o) { o.counterSignature = false; }));
+  // A name that is not UTF-8 keeps its bytes in the log.
+  const std::string plain = Put("plain-\xE9.exe", BuildPe({}, std::nullopt));
+  const Bytes signedImage = BuildSignedPe();
+  const std::string stamped = Put("Signed.exe", signedImage);
+  ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
+  const std::string inner = Put("sub/inner.exe", signedImage);  // not descended into
+  ASSERT_TRUE(SetModificationTime((data / "sub").string(), UtcSeconds(2022, 6, 1)));
+  dlg.SelectFolder(W(data.path()));
+
+  ASSERT_EQ(ChangeTime(), std::nullopt);
+  const std::wstring folder = W(data.path());
+  const std::wstring old = L"2022/06/01 08:00:00";
+  const std::wstring signingTime = L"2019/04/05 14:07:08";
+  EXPECT_EQ(dlg.m_list.Rows(), (std::vector<Row>{
+                                   {L"no-opus.exe", old, L"-", folder},
+                                   {L"no-stamp.exe", old, L"-", folder},
+                                   {W("plain-\xE9.exe"), old, L"-", folder},
+                                   {L"Signed.exe", old, signingTime, folder},
+                                   {L"sub", old, L"-", folder},
+                               }));
+  // A missing attribute and a successful stamp write no record.
+  EXPECT_EQ(Log(), Header(noOpus) + Header(noStamp) + QueryFailure(plain, kNotSigned) +
+                       Header(stamped) + QueryFailure((data / "sub").string(), kDirectory));
+
+  EXPECT_EQ(MtimeTicks(stamped), kDefaultSigningTimeTicks);
+  EXPECT_EQ(ReadFile(stamped), signedImage);
+  for (const std::string& untouched : {noOpus, noStamp, plain, inner}) {
+    EXPECT_EQ(StampsOf(untouched).modification.tv_sec, UtcSeconds(2022, 6, 1)) << untouched;
+  }
+
+  // The next run shows the signing time as the old time.
+  ASSERT_EQ(ChangeTime(), std::nullopt);
+  EXPECT_EQ(dlg.m_list.Rows()[3], (Row{L"Signed.exe", signingTime, signingTime, folder}));
+}
+
 TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterTheRun) {
   ScopedTimeZone newYork("America/New_York", kNow);
-  WriteBytes(data / "a-early", "");
-  WriteBytes(data / "b-fine", "");
-  WriteBytes(data / "c-early", "");
-  ASSERT_TRUE(SetModificationTime(data / "a-early", -3600));  // 1969 in any zone west of UTC
-  ASSERT_TRUE(SetModificationTime(data / "b-fine", UtcSeconds(2020, 1, 1, 12)));
-  ASSERT_TRUE(SetModificationTime(data / "c-early", UtcSeconds(1950, 1, 1)));
+  // 1969 in any zone west of UTC: no old time, but still stamped.
+  const std::string early = Put("a-early.exe", BuildSignedPe(), -3600);
+  const std::string fine = Put("b-fine", {}, UtcSeconds(2020, 1, 1, 12));
+  const std::string oldStamp = Put("c-old-stamp.exe", SignedWith([](SignatureOptions& o) {
+                                     o.signingTime = UtcTime("500101000000Z");  // 1950
+                                   }));
   dlg.SelectFolder(W(data.path()));
 
   EXPECT_EQ(ChangeTime(), E_INVALIDARG);
@@ -109,50 +131,38 @@ TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterT
   EXPECT_TRUE(dlg.m_buttons[3].enable && dlg.m_buttons[4].enable && dlg.m_buttons[5].enable);
 
   const std::wstring folder = W(data.path());
+  const std::wstring signingTime = L"2019/04/05 01:07:08";  // winter bias on an April date
   EXPECT_EQ(dlg.m_list.Rows(), (std::vector<Row>{
-                                   {L"a-early", L"", L"-", folder},
+                                   {L"a-early.exe", L"", signingTime, folder},
                                    {L"b-fine", L"2020/01/01 07:00:00", L"-", folder},
-                                   {L"c-early", L"", L"-", folder},
+                                   {L"c-old-stamp.exe", L"2022/05/31 19:00:00", L"", folder},
                                }));
-  EXPECT_EQ(Log(), QueryFailure(data / "a-early", kNotSigned) +
-                       QueryFailure(data / "b-fine", kNotSigned) +
-                       QueryFailure(data / "c-early", kNotSigned));
+  EXPECT_EQ(Log(), Header(early) + QueryFailure(fine, kNotSigned) + Header(oldStamp));
+  EXPECT_EQ(MtimeTicks(early), kDefaultSigningTimeTicks);
+  EXPECT_EQ(StampsOf(oldStamp).modification.tv_sec, UtcSeconds(1950, 1, 1));
 
   // The next run starts without the old error.
-  ASSERT_TRUE(SetModificationTime(data / "a-early", UtcSeconds(2020, 1, 1)));
-  ASSERT_TRUE(SetModificationTime(data / "c-early", UtcSeconds(2020, 1, 1)));
+  std::filesystem::remove(oldStamp);
   EXPECT_EQ(ChangeTime(), std::nullopt);
 }
 
-TEST_F(BatchRun, AnEntryWithoutARowIsStillInspectedAndLogged) {
-  WriteBytes(data / "x.exe", "");
+TEST_F(BatchRun, AFileWithoutARowOrWithoutTheLogIsStillStamped) {
+  const std::string path = Put("tool.exe", BuildSignedPe());
+  dlg.SelectFile(W(path), L"tool.exe", W(data.path()));
   dlg.m_list.SetRefuseInsert(true);
-  dlg.SelectFolder(W(data.path()));
   ASSERT_EQ(ChangeTime(), std::nullopt);
   EXPECT_TRUE(dlg.m_list.Rows().empty());
-  EXPECT_EQ(Log(), QueryFailure(data / "x.exe", kNotSigned));
-}
+  EXPECT_EQ(MtimeTicks(path), kDefaultSigningTimeTicks);
+  EXPECT_EQ(Log(), Header(path));
 
-TEST_F(BatchRun, NamesThatAreNotUtf8KeepTheirBytesInTheLog) {
-  WriteBytes(data / "caf\xE9.exe", "");
-  WriteBytes(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", "");
-  dlg.SelectFolder(W(data.path()));
-  ASSERT_EQ(ChangeTime(), std::nullopt);
-  ASSERT_EQ(dlg.m_list.Rows().size(), 2u);
-  EXPECT_EQ(dlg.m_list.Rows()[0][0], W("caf\xE9.exe"));
-  EXPECT_EQ(dlg.m_list.Rows()[1][0], L"文件.exe");
-  EXPECT_EQ(Log(), QueryFailure(data / "caf\xE9.exe", kNotSigned) +
-                       QueryFailure(data / "\xE6\x96\x87\xE4\xBB\xB6.exe", kNotSigned));
-}
-
-TEST_F(BatchRun, ALogThatCannotBeOpenedChangesNothingElse) {
+  dlg.m_list.SetRefuseInsert(false);
+  ASSERT_TRUE(std::filesystem::remove(work / "CertificateLog.log"));
   ASSERT_EQ(mkdir((work / "CertificateLog.log").c_str(), 0755), 0);
-  WriteBytes(data / "x.exe", "");
-  ASSERT_TRUE(SetModificationTime(data / "x.exe", UtcSeconds(2022, 6, 1)));
-  dlg.SelectFolder(W(data.path()));
+  ASSERT_TRUE(SetModificationTime(path, UtcSeconds(2022, 6, 1)));
   ASSERT_EQ(ChangeTime(), std::nullopt);
-  EXPECT_EQ(dlg.m_list.Rows(),
-            (std::vector<Row>{{L"x.exe", L"2022/06/01 08:00:00", L"-", W(data.path())}}));
+  EXPECT_EQ(dlg.m_list.Rows(), (std::vector<Row>{{L"tool.exe", L"2022/06/01 08:00:00",
+                                                  L"2019/04/05 14:07:08", W(data.path())}}));
+  EXPECT_EQ(MtimeTicks(path), kDefaultSigningTimeTicks);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// A run in its own current directory (which receives the log) over a folder
-// of its own, in UTC+8, and the log stretches it expects.
+// The batch dialog recording what it does to the buttons and the title, and a
+// run in its own current directory (which receives the log) over a folder of
+// its own, in UTC+8, with the log stretches it expects.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,10 +11,29 @@
 #include <vector>
 
 #include "platform/WideText.h"
+#include "run/BatchCommand.h"
+#include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
-#include "tests/run/TestDialog.h"
 #include "tests/support/Inspection.h"
+
+class CTestDialog : public CBatchDialog {
+ public:
+  struct ButtonEvent {
+    int id;
+    bool enable;
+    int rowsThen;  // rows in the list when it happened
+    bool operator==(const ButtonEvent&) const = default;
+  };
+  std::vector<ButtonEvent> m_buttons;
+  std::wstring m_title;
+
+ protected:
+  void EnableDlgItem(int id, bool enable) override {
+    m_buttons.push_back({id, enable, m_list.GetItemCount()});
+  }
+  void SetTitle(const std::wstring& title) override { m_title = title; }
+};
 
 // A file's whole content, or nothing when there is no such file.
 inline std::optional<std::string> ReadIfPresent(const std::filesystem::path& file) {
@@ -24,7 +44,6 @@ inline std::optional<std::string> ReadIfPresent(const std::filesystem::path& fil
 inline std::wstring W(const std::string& bytes) { return veltrano::WideFromBytes(bytes); }
 
 using Row = std::vector<std::wstring>;
-using Event = CTestDialog::ButtonEvent;
 
 inline constexpr std::int64_t kNow = 1705000000;  // January 2024
 
@@ -36,14 +55,21 @@ inline constexpr char kNotSigned[] = "0x80092009";
 inline constexpr char kDirectory[] = "0x5";
 inline constexpr char kMissing[] = "0x2";
 
-// A run in its own current directory (which receives the log) over a folder
-// of its own, in UTC+8.
 class BatchRun : public testing::Test {
  protected:
   BatchRun() : cwd(work.path()), zone("Asia/Shanghai", kNow) { dlg.InitResultList(); }
 
   std::optional<std::string> Log() { return ReadIfPresent(work / "CertificateLog.log"); }
-  bool LogExists() { return std::filesystem::exists(work / "CertificateLog.log"); }
+
+  // Writes `bytes` as `name` in the data folder with the given old time;
+  // returns its path.
+  std::string Put(const std::string& name, const veltrano::fixtures::Bytes& bytes = {},
+                  std::int64_t mtime = veltrano::fixtures::UtcSeconds(2022, 6, 1)) {
+    const std::string path = (data / name).string();
+    veltrano::fixtures::WriteFile(path, bytes);
+    EXPECT_TRUE(veltrano::fixtures::SetModificationTime(path, mtime)) << path;
+    return path;
+  }
 
   // Runs the change-time command; the status of the error it throws, if any.
   std::optional<HRESULT> ChangeTime() {
