@@ -216,10 +216,12 @@ TEST(SignedFormatsBatch, TheHeadlessCommandStampsTheFolder) {
   TempDir data;
   TempDir work;
   std::map<std::string, std::string> contents;
+  // One set of stamps for every file, so they all share the same old time.
+  const FileStamps stamps = DistinctStamps();
   for (const auto& [name, time] : manifest) {
     fs::copy_file(fs::path(VELTRANO_FORMATS_DIR) / name, data / name);
     contents[name] = ReadBytes(data / name);
-    SetStamps(data / name, DistinctStamps());
+    SetStamps(data / name, stamps);
   }
   const FileStamps before = StampsOf(data / manifest.begin()->first);
 
