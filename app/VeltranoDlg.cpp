@@ -227,8 +227,7 @@ void CVeltranoDlg::RunChangeTime() {
 
 bool CVeltranoDlg::OnSysCommand(unsigned int nID, std::intptr_t /*lParam*/) {
   if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;
-  CAboutDlg about;
-  about.ShowModal();
+  OnBnClickedAbout();
   return true;
 }
 

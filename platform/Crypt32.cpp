@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/DescriptorSource.h"
+#include "platform/FileTimes.h"
 #include "platform/Handles.h"
 #include "platform/Pkcs7.h"
 #include "platform/PosixError.h"
@@ -313,14 +314,6 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
   const auto* message = static_cast<const Message*>(hCryptMsg);
   const auto& signers = message->data.signers;
   switch (dwParamType) {
-    case CMSG_SIGNER_COUNT_PARAM: {
-      const auto count = static_cast<DWORD>(signers.size());
-      return Deliver(
-          [count](FlatBlock& block) {
-            if (auto* p = block.Take<DWORD>()) *p = count;
-          },
-          pvData, pcbData);
-    }
     case CMSG_SIGNER_INFO_PARAM: {
       if (dwIndex >= signers.size()) return Fail(CRYPT_E_INVALID_INDEX);
       const pkcs7::SignerInfo& si = signers[dwIndex];
@@ -362,7 +355,7 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
     case StructType::kSigningTime: {
       const auto ticks = pkcs7::DecodeUtcTime(encoded);
       if (!ticks) return Fail(CodeOf(ticks.error()));
-      const FILETIME ft{static_cast<DWORD>(*ticks & 0xFFFFFFFFu), static_cast<DWORD>(*ticks >> 32)};
+      const FILETIME ft = veltrano::FileTimeOf(*ticks);
       return Deliver(
           [&ft](FlatBlock& block) {
             if (auto* p = block.Take<FILETIME>()) std::memcpy(p, &ft, sizeof ft);

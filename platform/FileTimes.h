@@ -20,6 +20,33 @@ constexpr FILETIME FileTimeOf(std::uint64_t ticks) {
   return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
+// Days between 1601-01-01 and 1970-01-01.
+inline constexpr std::int64_t kDays1601To1970 = 134774;
+
+// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
+constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// The proleptic Gregorian date `days` after 1970-01-01.
+constexpr void CivilFromDays(std::int64_t days, std::int64_t& y, unsigned& m, unsigned& d) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+}
+
 // The instant as seconds and nanoseconds since 1970 (seconds may be negative;
 // nanoseconds are always 0..999999999).
 inline timespec TimespecOf(const FILETIME& ft) {

@@ -54,10 +54,14 @@ int DotRank(std::wstring_view name) {
 }
 
 // The entry's status, following a symbolic link; a dangling link gives the
-// link's own status. False when the entry has gone.
-bool StatEntry(int dirFd, const char* path, struct stat& st) {
-  if (fstatat(dirFd, path, &st, 0) == 0) return true;
-  return fstatat(dirFd, path, &st, AT_SYMLINK_NOFOLLOW) == 0;
+// link's own status. False when the entry has gone. One call for anything
+// but a link.
+bool StatEntry(int dirFd, const char* path, struct stat& st, bool& isLink) {
+  if (fstatat(dirFd, path, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  isLink = S_ISLNK(st.st_mode);
+  struct stat target;
+  if (isLink && fstatat(dirFd, path, &target, 0) == 0) st = target;
+  return true;
 }
 
 bool FillRecord(const Entry& entry, const struct stat& st, bool isLink, LPWIN32_FIND_DATAW data) {
@@ -81,18 +85,14 @@ bool FillRecord(const Entry& entry, const struct stat& st, bool isLink, LPWIN32_
   return true;
 }
 
-bool IsLink(int dirFd, const char* path) {
-  struct stat st;
-  return fstatat(dirFd, path, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-}
-
 // Hands out the next listed entry that still exists and fits the record.
 bool NextListed(FindState& state, LPWIN32_FIND_DATAW data) {
   while (state.next < state.entries.size()) {
     const Entry& entry = state.entries[state.next++];
     struct stat st;
-    if (!StatEntry(state.dirFd, entry.bytes.c_str(), st)) continue;
-    if (FillRecord(entry, st, IsLink(state.dirFd, entry.bytes.c_str()), data)) return true;
+    bool isLink = false;
+    if (!StatEntry(state.dirFd, entry.bytes.c_str(), st, isLink)) continue;
+    if (FillRecord(entry, st, isLink, data)) return true;
   }
   return false;
 }
@@ -151,12 +151,13 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
     return INVALID_HANDLE_VALUE;
   }
   struct stat st;
-  if (!StatEntry(AT_FDCWD, path.c_str(), st)) {
+  bool isLink = false;
+  if (!StatEntry(AT_FDCWD, path.c_str(), st, isLink)) {
     SetLastError(OpenErrorFromErrno(errno, path));
     return INVALID_HANDLE_VALUE;
   }
   const Entry entry{std::string(), std::wstring(name)};
-  if (!FillRecord(entry, st, IsLink(AT_FDCWD, path.c_str()), data)) {
+  if (!FillRecord(entry, st, isLink, data)) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }

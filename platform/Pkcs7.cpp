@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/FileTimes.h"
 #include "platform/WideText.h"
 
 namespace veltrano::pkcs7 {
@@ -130,16 +131,6 @@ Result<Link> DecodeSpcLink(Reader& r) {
     return Error::kBadTag;
   }
   return link;
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
 unsigned DaysInMonth(unsigned year, unsigned month) {
@@ -340,8 +331,6 @@ Result<std::uint64_t> DecodeUtcTime(ByteView data) {
       *minute > 59 || second > 59) {
     return Error::kCorrupt;
   }
-  // Days from 1601-01-01 to 1970-01-01.
-  constexpr std::int64_t kDays1601To1970 = 134774;
   const std::int64_t seconds = (DaysFromCivil(year, *month, *day) + kDays1601To1970) * 86400 +
                                static_cast<std::int64_t>(*hour) * 3600 +
                                static_cast<std::int64_t>(*minute) * 60 + second -

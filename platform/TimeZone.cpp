@@ -21,20 +21,6 @@ constexpr __time64_t kMaxTime64 = 32535215999;
 
 constexpr std::uint64_t kTicksPerDay = 864000000000ULL;
 
-// Days since 1970-01-01 to a proleptic Gregorian date.
-void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<std::int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-}
-
 }  // namespace
 
 void SetCurrentTimeOverride(std::optional<std::int64_t> unixSeconds) {
@@ -78,11 +64,12 @@ BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime)
   }
   const std::uint64_t days = ticks / veltrano::kTicksPerDay;
   const std::uint64_t dayTicks = ticks % veltrano::kTicksPerDay;
-  // 1601-01-01 lies 134774 days before 1970-01-01 and was a Monday.
+  // 1601-01-01 was a Monday.
   std::int64_t year = 0;
   unsigned month = 0;
   unsigned day = 0;
-  veltrano::CivilFromDays(static_cast<std::int64_t>(days) - 134774, year, month, day);
+  veltrano::CivilFromDays(static_cast<std::int64_t>(days) - veltrano::kDays1601To1970, year, month,
+                          day);
 
   const std::uint64_t ms = dayTicks / 10000;
   lpSystemTime->wYear = static_cast<WORD>(year);

@@ -99,8 +99,11 @@ bool AppendBytesForCodePoint(char32_t cp, std::string& out) {
   return true;
 }
 
-std::optional<std::string> BytesFromWide(std::wstring_view text) {
-  std::string out;
+namespace {
+
+// Encodes `text`; a code point without an encoding becomes U+FFFD when
+// `replace` is set, and otherwise stops the encoding (false).
+bool EncodeWide(std::wstring_view text, bool replace, std::string& out) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t cp = static_cast<char32_t>(text[i]);
@@ -115,8 +118,24 @@ std::optional<std::string> BytesFromWide(std::wstring_view text) {
         }
       }
     }
-    if (!AppendBytesForCodePoint(cp, out)) return std::nullopt;
+    if (AppendBytesForCodePoint(cp, out)) continue;
+    if (!replace) return false;
+    AppendBytesForCodePoint(0xFFFD, out);
   }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> BytesFromWide(std::wstring_view text) {
+  std::string out;
+  if (!EncodeWide(text, false, out)) return std::nullopt;
+  return out;
+}
+
+std::string BytesFromWideReplacing(std::wstring_view text) {
+  std::string out;
+  EncodeWide(text, true, out);
   return out;
 }
 

@@ -24,6 +24,10 @@ std::optional<std::string> BytesFromWide(std::wstring_view text);
 // UTF-16 surrogate pair above U+FFFF where it is 16-bit.
 void AppendWideCodePoint(char32_t cp, std::wstring& out);
 
+// As BytesFromWide, but a code point without an encoding becomes U+FFFD, so
+// the text always comes out whole (for output, never for paths).
+std::string BytesFromWideReplacing(std::wstring_view text);
+
 // Appends the bytes for one code point. Returns false (and appends nothing)
 // for a code point that has no encoding, as above.
 bool AppendBytesForCodePoint(char32_t cp, std::string& out);

@@ -246,7 +246,6 @@ using PCMSG_SIGNER_INFO = CMSG_SIGNER_INFO*;
 #define CERT_QUERY_FORMAT_BINARY 1UL
 #define CERT_QUERY_FORMAT_FLAG_BINARY (1UL << CERT_QUERY_FORMAT_BINARY)
 
-#define CMSG_SIGNER_COUNT_PARAM 5UL
 #define CMSG_SIGNER_INFO_PARAM 6UL
 
 // Structure types below 0x10000 are passed as small integers cast to a pointer.

@@ -27,18 +27,6 @@ constexpr char kUsage[] =
     "\n"
     "退出状态：0 运行完成；2 参数错误或路径无法访问。\n";
 
-// Bytes for output: escapes of undecodable name bytes become those bytes
-// again; a code point with no encoding becomes U+FFFD.
-std::string OutputBytes(const std::wstring& text) {
-  if (std::optional<std::string> bytes = BytesFromWide(text)) return *bytes;
-  std::string out;
-  for (wchar_t c : text) {
-    if (!AppendBytesForCodePoint(static_cast<char32_t>(c), out))
-      AppendBytesForCodePoint(0xFFFD, out);
-  }
-  return out;
-}
-
 // A cell with the characters that would break the line format escaped; the
 // backslash too, so that every printed cell reads back unambiguously.
 std::string EscapeCell(const std::wstring& cell) {
@@ -59,7 +47,8 @@ std::string EscapeCell(const std::wstring& cell) {
         escaped += c;
     }
   }
-  return OutputBytes(escaped);
+  // Undecodable name bytes are printed as those bytes again.
+  return BytesFromWideReplacing(escaped);
 }
 
 void PrintLine(std::ostream& out, const std::vector<std::wstring>& cells) {

@@ -3,7 +3,10 @@
 #include <ctime>
 #include <cwchar>
 
+#include "platform/WideText.h"
+
 const char* CTimeTextException::what() const noexcept {
+  // The platform's wording of the two codes, as UTF-8.
   switch (m_sc) {
     case E_INVALIDARG:
       return "参数错误。";
@@ -14,16 +17,7 @@ const char* CTimeTextException::what() const noexcept {
   }
 }
 
-std::wstring CTimeTextException::Message() const {
-  switch (m_sc) {
-    case E_INVALIDARG:
-      return L"参数错误。";
-    case E_FAIL:
-      return L"未指定的错误";
-    default:
-      return L"未知错误";
-  }
-}
+std::wstring CTimeTextException::Message() const { return veltrano::WideFromBytes(what()); }
 
 std::wstring FormatTimeText(const FILETIME& ft) {
   FILETIME local{};

@@ -37,6 +37,12 @@ TEST(WideText, CodePointsWithoutEncodingAreRefused) {
   EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xD800))).has_value());
   EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xDC7F))).has_value());
   EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0x110000))).has_value());
+  // For output such a code point becomes U+FFFD; escapes still give their byte.
+  const std::wstring mixed =
+      std::wstring(L"a") + static_cast<wchar_t>(0xD800) + static_cast<wchar_t>(0xDCFF) + L"b";
+  EXPECT_EQ(BytesFromWideReplacing(mixed),
+            "a\xEF\xBF\xBD\xFF"
+            "b");
 }
 
 }  // namespace
