@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "platform/SignatureLocator.h"
+#include "platform/signature/SignatureLocator.h"
 #include "tests/fixtures/CabBuilder.h"
 #include "tests/fixtures/CompoundFileBuilder.h"
 #include "tests/fixtures/ReadCounter.h"

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "platform/DescriptorSource.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
+#include "platform/signature/DescriptorSource.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz/Touch.h"
-#include "platform/Pkcs7.h"
+#include "platform/signature/Pkcs7.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto decoded = veltrano::pkcs7::DecodeSignedData(veltrano::ByteView(data, size));

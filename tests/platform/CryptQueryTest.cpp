@@ -10,10 +10,10 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/DescriptorSource.h"
-#include "platform/SignatureLocator.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
+#include "platform/signature/DescriptorSource.h"
+#include "platform/signature/SignatureLocator.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "platform/Find.h"
+#include "platform/standin/Find.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/CompoundFile.h"
+#include "platform/signature/CompoundFile.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Der.h"
+#include "platform/signature/Der.h"
 
 namespace veltrano::pkcs7 {
 

@@ -1,4 +1,4 @@
-#include "platform/PosixError.h"
+#include "platform/standin/PosixError.h"
 
 #include <sys/stat.h>
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/SignatureLocator.h"
+#include "platform/signature/SignatureLocator.h"
 #include "tests/fixtures/ReadCounter.h"
 #include "tests/fixtures/ScriptBuilder.h"
 

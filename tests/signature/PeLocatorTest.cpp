@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "platform/SignatureLocator.h"
+#include "platform/signature/SignatureLocator.h"
 #include "tests/fixtures/PeBuilder.h"
 
 namespace veltrano {

@@ -1,4 +1,4 @@
-#include "platform/Find.h"
+#include "platform/standin/Find.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "platform/FileTimes.h"
-#include "platform/Handles.h"
-#include "platform/PosixError.h"
 #include "platform/WideText.h"
+#include "platform/standin/Handles.h"
+#include "platform/standin/PosixError.h"
 
 namespace veltrano {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/Pkcs7.h"
+#include "platform/signature/Pkcs7.h"
 
 #include <array>
 

@@ -1,11 +1,11 @@
 // Bounded OLE compound-file reader and the Windows Installer signature
 // locator built on it.
-#include "platform/CompoundFile.h"
+#include "platform/signature/CompoundFile.h"
 
 #include <algorithm>
 #include <unordered_set>
 
-#include "platform/Bytes.h"
+#include "platform/signature/Bytes.h"
 
 namespace veltrano {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/Der.h"
+#include "platform/signature/Der.h"
 
 namespace veltrano::der {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/SignatureLocator.h"
+#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/SignatureLocator.h"
+#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 

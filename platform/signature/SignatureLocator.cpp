@@ -1,4 +1,4 @@
-#include "platform/SignatureLocator.h"
+#include "platform/signature/SignatureLocator.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/DescriptorSource.h"
+#include "platform/signature/DescriptorSource.h"
 
 namespace veltrano {
 namespace {

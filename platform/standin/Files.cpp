@@ -13,10 +13,10 @@
 #include <string>
 
 #include "platform/FileTimes.h"
-#include "platform/Handles.h"
-#include "platform/PosixError.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
+#include "platform/standin/Handles.h"
+#include "platform/standin/PosixError.h"
 
 namespace {
 

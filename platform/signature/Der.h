@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Bytes.h"
+#include "platform/signature/Bytes.h"
 
 namespace veltrano::der {
 

@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/SignatureLocator.h"
+#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 namespace {

@@ -2,8 +2,8 @@
 // attribute certificate table (data directory 4).
 #include <algorithm>
 
-#include "platform/Bytes.h"
-#include "platform/SignatureLocator.h"
+#include "platform/signature/Bytes.h"
+#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 namespace {

@@ -7,8 +7,8 @@
 // data, at offset cbCabinet.
 #include <array>
 
-#include "platform/Bytes.h"
-#include "platform/SignatureLocator.h"
+#include "platform/signature/Bytes.h"
+#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 namespace {

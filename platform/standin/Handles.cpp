@@ -1,4 +1,4 @@
-#include "platform/Handles.h"
+#include "platform/standin/Handles.h"
 
 #include <mutex>
 #include <unordered_map>

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/DescriptorSource.h"
 #include "platform/FileTimes.h"
-#include "platform/Handles.h"
-#include "platform/Pkcs7.h"
-#include "platform/PosixError.h"
-#include "platform/SignatureLocator.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
+#include "platform/signature/DescriptorSource.h"
+#include "platform/signature/Pkcs7.h"
+#include "platform/signature/SignatureLocator.h"
+#include "platform/standin/Handles.h"
+#include "platform/standin/PosixError.h"
 
 namespace {
 

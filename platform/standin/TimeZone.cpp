@@ -1,6 +1,6 @@
 // Time conversions: FILETIME to local file time and to calendar fields, and
 // the runtime's 64-bit local-time functions with their 1970..3000 range.
-#include "platform/TimeZone.h"
+#include "platform/standin/TimeZone.h"
 
 #include <atomic>
 #include <cerrno>
