@@ -163,7 +163,10 @@ void CVeltranoDlgCore::WalkPath() {
   if (search.get() == INVALID_HANDLE_VALUE) return;
   do {
     const bool isDirectory = (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (!isDirectory || !IsDotEntry(findData)) ProcessFile(findData);
+    if (!isDirectory || !IsDotEntry(findData)) {
+      const BOOL stamped = ProcessFile(findData);
+      if (!OnEntryDone(stamped)) break;
+    }
   } while (FindNextFileW(search.get(), &findData));
 }
 

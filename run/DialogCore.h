@@ -87,6 +87,11 @@ class CVeltranoDlgCore {
   // IDC_SINGLE_FILE, IDC_FOLDER).
   virtual void EnableDlgItem(int id, bool enable) = 0;
   virtual void SetTitle(const std::wstring& title) = 0;
+  // Called between entries: once an entry is done (its row complete, or no
+  // row when none could be added) and before the search is asked for the
+  // next one. Returning false ends the walk there. `stamped` is what
+  // ProcessFile returned.
+  virtual bool OnEntryDone(BOOL /*stamped*/) { return true; }
 
  private:
   // A text's measured width: the larger of its extent's width and height,

@@ -109,9 +109,16 @@ TEST_F(BatchRun, OnlyTheStampedFileChangesAndEachEntryLeavesItsRowAndLogStretchI
   for (const std::string& untouched : {noOpus, noStamp, plain, inner}) {
     EXPECT_EQ(StampsOf(untouched).modification.tv_sec, UtcSeconds(2022, 6, 1)) << untouched;
   }
+  // The hook between entries sees each finished row.
+  EXPECT_EQ(dlg.m_entriesDone, (std::vector<std::pair<int, BOOL>>{
+                                   {1, FALSE}, {2, FALSE}, {3, FALSE}, {4, TRUE}, {5, FALSE}}));
 
-  // The next run shows the signing time as the old time.
+  // The next run shows the signing time as the old time; a hook that ends the
+  // walk leaves the later entries alone.
+  dlg.m_stopAfter = 4;
+  dlg.m_entriesDone.clear();
   ASSERT_EQ(ChangeTime(), std::nullopt);
+  EXPECT_EQ(dlg.m_list.Rows().size(), 4u);
   EXPECT_EQ(dlg.m_list.Rows()[3], (Row{L"Signed.exe", signingTime, signingTime, folder}));
 }
 

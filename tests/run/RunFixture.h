@@ -27,12 +27,20 @@ class CTestDialog : public CBatchDialog {
   };
   std::vector<ButtonEvent> m_buttons;
   std::wstring m_title;
+  // Per finished entry: the rows then and whether it was stamped. The walk
+  // ends after m_stopAfter entries when that is set.
+  std::vector<std::pair<int, BOOL>> m_entriesDone;
+  std::optional<std::size_t> m_stopAfter;
 
  protected:
   void EnableDlgItem(int id, bool enable) override {
     m_buttons.push_back({id, enable, m_list.GetItemCount()});
   }
   void SetTitle(const std::wstring& title) override { m_title = title; }
+  bool OnEntryDone(BOOL stamped) override {
+    m_entriesDone.emplace_back(m_list.GetItemCount(), stamped);
+    return !m_stopAfter || m_entriesDone.size() < *m_stopAfter;
+  }
 };
 
 // A file's whole content, or nothing when there is no such file.
