@@ -52,8 +52,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root=()
   if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
   echo "Installing: ${missing[*]}"
-  "${as_root[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends \
+  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
     "${missing[@]}"
 fi
 
@@ -66,8 +66,8 @@ if [ "$mode" = test ]; then
     if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
     echo "deb http://deb.debian.org/debian bookworm-backports main" |
       "${as_root[@]}" tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
-    "${as_root[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends \
+    "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
       -t bookworm-backports osslsigncode
   fi
 fi
