@@ -133,6 +133,22 @@ std::vector<ChainCase> ChainCases() {
            },
        .opus = {std::nullopt, L"publisher.txt", std::nullopt}},
       {.name = "EmptyOpus", .sign = [](O& o) { o.opus = {OpusSpec{}}; }, .opus = {}},
+      // Identifiers match whole: 1.2.840.113549.1.9.52 (which signers add)
+      // starts with the signing time's, and 1.2.840.113549.1.9 begins it.
+      {.name = "SigningTimeAfterIdentifiersThatShareItsStart",
+       .sign =
+           [](O& o) {
+             o.counterSignerAttributes = {Attribute("1.2.840.113549.1.9.52", {Seq({})}),
+                                          Attribute("1.2.840.113549.1.9", {Null()})};
+           }},
+      // Signer 0 counts, not a later one.
+      {.name = "SecondSignerTimestampedOtherwise",
+       .sign =
+           [](O& o) {
+             O other;
+             other.signingTime = UtcTime("010203040506Z");
+             o.moreSigners = {EncodeSignerInfo(BuildSignerSpec(other))};
+           }},
       {.name = "FirstOfTwoOpusAttributes",
        .sign =
            [](O& o) {
