@@ -64,8 +64,7 @@ if [ "$mode" = test ]; then
   if [ "$(printf '%s\n' 2.8 "$version" | sort -V | head -n 1)" != 2.8 ]; then
     as_root=()
     if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-    echo "deb http://deb.debian.org/debian bookworm-backports main" |
-      "${as_root[@]}" tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+    "${as_root[@]}" scripts/apt-backports.sh
     "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
       -t bookworm-backports osslsigncode
