@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "engine/Certificate.h"
+#include "platform/ChosenFile.h"
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
 #include "run/BatchCommand.h"
@@ -93,15 +94,14 @@ std::wstring TimeTextOfUnix(std::int64_t seconds) {
 Inspection InspectFile(const std::wstring& path, const Watch& watch) {
   CBatchDialog dialog;
   dialog.InitResultList();
-  const std::size_t slash = path.rfind(L'/');
+  const std::size_t slash = path.rfind(kPathSeparator);
   dialog.m_strFolder = path.substr(0, slash);
+  // The entry as the search gives it; a missing file gets its name alone.
   WIN32_FIND_DATAW entry{};
+  const HANDLE search = FindChosenFileW(path.c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
   const std::wstring name = path.substr(slash + 1);
   std::copy(name.begin(), name.end(), entry.cFileName);
-  struct stat st {};
-  if (stat(BytesFromWideReplacing(path).c_str(), &st) == 0) {
-    entry.ftLastWriteTime = FileTimeOf(st.st_mtim);
-  }
 
   CCertificate cert;
   if (watch) watch(cert);
