@@ -177,6 +177,36 @@ std::filesystem::path ChooserPath(const std::string& arg, std::error_code& ec) {
   return std::filesystem::path(text);
 }
 
+// Prints the header, runs the change-time command and says how it ended;
+// the exit status. `what` names the chosen path in a message.
+int RunAndReport(CPrintingDialog& dialog, std::ostream& out, std::ostream& err,
+                 const std::string& what) {
+  if (!PrintLine(out, FormatLine({std::begin(kColumnHeaders), std::end(kColumnHeaders)}))) {
+    err << kProgram << ": 无法写出结果，未做任何更改\n";
+    return kBatchExitFailed;
+  }
+  try {
+    dialog.OnBnClickedChangeTime();
+  } catch (const CTimeTextException& error) {
+    err << kProgram << ": 有时间无法转换为文本，相应单元格留空：" << error.what() << '\n';
+  }
+  if (dialog.m_unprinted) {
+    err << kProgram << ": 无法写出结果，运行已停止；未能写出的一行：" << *dialog.m_unprinted
+        << '\n';
+    return kBatchExitFailed;
+  }
+  if (dialog.m_searchError) {
+    err << kProgram << ": 无法读取" << what << "（" << ErrorText(*dialog.m_searchError) << "）\n";
+    return kBatchExitFailed;
+  }
+  if (const int signo = g_stopSignal; signo != 0) {
+    err << kProgram << ": 收到" << (signo == SIGINT ? "SIGINT" : "SIGTERM")
+        << "，已在当前条目完成后停止\n";
+    return 128 + signo;
+  }
+  return kBatchExitOk;
+}
+
 int Fail(std::ostream& err, const std::string& message) {
   err << kProgram << ": " << message << '\n';
   return kBatchExitUsage;
@@ -208,6 +238,7 @@ int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std
     const bool missing = arg.empty() || errno == ENOENT || errno == ENOTDIR;
     return Fail(err, (missing ? "路径不存在：" : "无法访问路径：") + arg);
   }
+  const bool isFolder = S_ISDIR(st.st_mode);
   std::error_code ec;
   const std::filesystem::path path = ChooserPath(arg, ec);
   if (ec) return Fail(err, "无法访问路径：" + arg);
@@ -217,43 +248,14 @@ int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std
   TakeLogTrouble();  // only this run's troubles are told
   CPrintingDialog dialog(out, err);
   dialog.InitResultList();
-  if (S_ISDIR(st.st_mode)) {
+  if (isFolder) {
     dialog.SelectFolder(WideFromBytes(path.native()));
   } else {
     dialog.SelectFile(WideFromBytes(path.native()), WideFromBytes(path.filename().native()),
                       WideFromBytes(path.parent_path().native()));
   }
 
-  if (!PrintLine(out, FormatLine({std::begin(kColumnHeaders), std::end(kColumnHeaders)}))) {
-    err << kProgram << ": 无法写出结果，未做任何更改\n";
-    return kBatchExitFailed;
-  }
-  std::optional<CTimeTextException> timeError;
-  try {
-    dialog.OnBnClickedChangeTime();
-  } catch (const CTimeTextException& error) {
-    timeError = error;
-  }
-  if (timeError) {
-    err << kProgram << ": "
-        << "有时间无法转换为文本，相应单元格留空：" << timeError->what() << '\n';
-  }
-  if (dialog.m_unprinted) {
-    err << kProgram << ": 无法写出结果，运行已停止；未能写出的一行：" << *dialog.m_unprinted
-        << '\n';
-    return kBatchExitFailed;
-  }
-  if (dialog.m_searchError) {
-    err << kProgram << ": " << (S_ISDIR(st.st_mode) ? "无法读取文件夹：" : "无法读取文件：") << arg
-        << "（" << ErrorText(*dialog.m_searchError) << "）\n";
-    return kBatchExitFailed;
-  }
-  if (const int signo = g_stopSignal; signo != 0) {
-    err << kProgram << ": 收到" << (signo == SIGINT ? "SIGINT" : "SIGTERM")
-        << "，已在当前条目完成后停止\n";
-    return 128 + signo;
-  }
-  return kBatchExitOk;
+  return RunAndReport(dialog, out, err, (isFolder ? "文件夹：" : "文件：") + arg);
 }
 
 }  // namespace veltrano
