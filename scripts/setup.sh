@@ -3,6 +3,8 @@
 #
 #   scripts/setup.sh run    install what the program needs, build it, start it
 #   scripts/setup.sh test   install what the tests need, build, run every test
+#   scripts/setup.sh package  install what packaging needs, build every package
+#                             into build/packages/
 #
 # Debian packages are installed with apt-get (as root, or through sudo) and
 # only when they are missing.
@@ -12,9 +14,9 @@ cd "$(dirname "$0")/.."
 
 mode=${1:-}
 case "$mode" in
-  run | test) ;;
+  run | test | package) ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package" >&2
     exit 2
     ;;
 esac
@@ -30,6 +32,8 @@ test_packages=(
   gcab msitools
 )
 fuzz_packages=(clang libclang-rt-14-dev clang-format)
+# CPack's Debian generator: dpkg-shlibdeps (dpkg-dev) and file.
+deb_packages=(dpkg-dev file)
 
 packages=("${build_packages[@]}")
 if [ "$mode" = test ]; then
@@ -37,6 +41,8 @@ if [ "$mode" = test ]; then
   # The real-file tests fetch their samples with `npm pack`. A machine that
   # already has Node.js with npm keeps it (Debian's npm would conflict).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
+elif [ "$mode" = package ]; then
+  packages+=("${deb_packages[@]}")
 elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   # No desktop to show the dialog on: it starts under Xvfb instead.
   packages+=(xvfb xauth)
@@ -64,8 +70,7 @@ if [ "$mode" = test ]; then
   if [ "$(printf '%s\n' 2.8 "$version" | sort -V | head -n 1)" != 2.8 ]; then
     as_root=()
     if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-    echo "deb http://deb.debian.org/debian bookworm-backports main" |
-      "${as_root[@]}" tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+    "${as_root[@]}" scripts/apt-backports.sh
     "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
       -t bookworm-backports osslsigncode
@@ -81,6 +86,25 @@ if [ "$mode" = run ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" build/release/app/veltrano
   fi
   exec build/release/app/veltrano
+fi
+
+# The Debian package, built with Debian's build flags (hardening, no build
+# paths in the programs).
+build_deb() {
+  local flags=(env DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get)
+  CXXFLAGS="$("${flags[@]}" CXXFLAGS) $("${flags[@]}" CPPFLAGS)" LDFLAGS="$("${flags[@]}" LDFLAGS)" \
+    cmake --preset package
+  cmake --build --preset package
+  cpack --preset deb
+  rm -rf build/packages/_CPack_Packages
+}
+
+if [ "$mode" = package ]; then
+  rm -rf build/package build/packages
+  build_deb
+  # The Windows installer and archive join here once the Windows build is in.
+  ls -l build/packages
+  exit 0
 fi
 
 rm -rf build/dev
