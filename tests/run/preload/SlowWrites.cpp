@@ -1,7 +1,6 @@
-// Preloaded into the headless command by one hostile-folder test: every
-// write() to a file other than the standard streams is followed by a pause,
-// so another process appending to the same file gets in between any two
-// writes that together make one log record.
+// Preloaded into the headless command by a hostile-folder test: a pause after
+// every write() but to the standard streams lets another process appending
+// to the log get between any two writes that make one record.
 #include <dlfcn.h>
 #include <unistd.h>
 
