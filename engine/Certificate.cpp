@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <iterator>
 #include <limits>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -24,6 +27,10 @@ const CRYPT_ATTR_BLOB* FindAttributeValue(const CRYPT_ATTRIBUTES& attrs, LPCSTR 
   if (attr == nullptr || attr->cValue == 0 || attr->rgValue == nullptr) return nullptr;
   return &attr->rgValue[0];
 }
+
+// A record's first line with its line break: "Certificate[", the site in
+// decimal, "]:".
+std::wstring SiteLine(int nSite) { return L"Certificate[" + std::to_wstring(nSite) + L"]:\n"; }
 
 // The text of a URL or file link; null for any other choice.
 LPCWSTR LinkText(const SPC_LINK* link) {
@@ -61,15 +68,23 @@ CCertificate::~CCertificate() {
 void CCertificate::ReportError(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
   // Both lines go out with one flush, so the record reaches the file whole.
-  // The operands are written left to right, so the code is read only after
-  // the message is out.
-  m_log << L"Certificate" << L"[" << nSite << L"]:\n"
-        << pszMessage << L"[0x" << std::hex << GetLastError() << L"]" << std::dec << std::endl;
+  // The code is read only once the message is out.
+  m_log << SiteLine(nSite) << pszMessage << L"[0x";
+  const DWORD code = GetLastError();
+  wchar_t digits[8];
+  wchar_t* first = std::end(digits);
+  DWORD rest = code;
+  do {
+    *--first = L"0123456789abcdef"[rest & 0xF];
+    rest >>= 4;
+  } while (rest != 0);
+  m_log << std::wstring_view(first, static_cast<std::size_t>(std::end(digits) - first)) << L"]"
+        << std::endl;
 }
 
 void CCertificate::ReportAllocationFailure(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
-  m_log << L"Certificate" << L"[" << nSite << L"]:\n" << pszMessage << std::endl;
+  m_log << SiteLine(nSite) << pszMessage << std::endl;
 }
 
 BOOL CCertificate::ReadSignerInfo() {
