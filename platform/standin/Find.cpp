@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -242,11 +243,16 @@ bool FindNameLess(std::string_view a, std::string_view b) {
   const int ra = DotRank(a);
   const int rb = DotRank(b);
   if (ra != rb) return ra < rb;
-  // Equal ASCII bytes fold alike: comparing starts where they end.
+  // Equal ASCII bytes fold alike: comparing starts where they end. Eight
+  // bytes at a time while they are equal and ASCII.
+  const std::size_t common = std::min(a.size(), b.size());
   std::size_t i = 0;
-  while (i < a.size() && i < b.size() && a[i] == b[i] && static_cast<unsigned char>(a[i]) < 0x80) {
-    ++i;
+  for (std::uint64_t wa = 0, wb = 0; i + 8 <= common; i += 8) {
+    std::memcpy(&wa, a.data() + i, 8);
+    std::memcpy(&wb, b.data() + i, 8);
+    if (wa != wb || (wa & 0x8080808080808080ULL) != 0) break;
   }
+  while (i < common && a[i] == b[i] && static_cast<unsigned char>(a[i]) < 0x80) ++i;
   std::size_t j = i;
   // ASCII, the usual case, needs no decoding.
   const auto next = [](std::string_view s, std::size_t& at) {
