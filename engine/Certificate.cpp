@@ -28,9 +28,27 @@ const CRYPT_ATTR_BLOB* FindAttributeValue(const CRYPT_ATTRIBUTES& attrs, LPCSTR 
   return &attr->rgValue[0];
 }
 
-// A record's first line with its line break: "Certificate[", the site in
-// decimal, "]:".
-std::wstring SiteLine(int nSite) { return L"Certificate[" + std::to_wstring(nSite) + L"]:\n"; }
+// A number's digits in `base` (10 or 16, lowercase), written to end just
+// before `end`; the first digit.
+wchar_t* Digits(std::uint32_t value, unsigned base, wchar_t* end) {
+  do {
+    *--end = L"0123456789abcdef"[value % base];
+    value /= base;
+  } while (value != 0);
+  return end;
+}
+
+// Writes a record's first line with its line break: "Certificate[", the site
+// in decimal, "]:".
+void WriteSiteLine(std::wostream& log, int nSite) {
+  wchar_t text[12];
+  wchar_t* const end = std::end(text);
+  const auto magnitude = static_cast<std::uint32_t>(nSite < 0 ? -(nSite + 1) + 1u : nSite + 0u);
+  wchar_t* first = Digits(magnitude, 10, end);
+  if (nSite < 0) *--first = L'-';
+  log << L"Certificate[" << std::wstring_view(first, static_cast<std::size_t>(end - first))
+      << L"]:\n";
+}
 
 // The text of a URL or file link; null for any other choice.
 LPCWSTR LinkText(const SPC_LINK* link) {
@@ -69,22 +87,18 @@ void CCertificate::ReportError(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
   // Both lines go out with one flush, so the record reaches the file whole.
   // The code is read only once the message is out.
-  m_log << SiteLine(nSite) << pszMessage << L"[0x";
-  const DWORD code = GetLastError();
-  wchar_t digits[8];
-  wchar_t* first = std::end(digits);
-  DWORD rest = code;
-  do {
-    *--first = L"0123456789abcdef"[rest & 0xF];
-    rest >>= 4;
-  } while (rest != 0);
-  m_log << std::wstring_view(first, static_cast<std::size_t>(std::end(digits) - first)) << L"]"
+  WriteSiteLine(m_log, nSite);
+  m_log << pszMessage << L"[0x";
+  wchar_t code[8];
+  const wchar_t* first = Digits(GetLastError(), 16, std::end(code));
+  m_log << std::wstring_view(first, static_cast<std::size_t>(std::end(code) - first)) << L"]"
         << std::endl;
 }
 
 void CCertificate::ReportAllocationFailure(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
-  m_log << SiteLine(nSite) << pszMessage << std::endl;
+  WriteSiteLine(m_log, nSite);
+  m_log << pszMessage << std::endl;
 }
 
 BOOL CCertificate::ReadSignerInfo() {
