@@ -341,8 +341,8 @@ void PrintFolder(const std::vector<Command>& commands, const std::vector<Figures
                  int entries, int rounds) {
   const Figures& floor = figures.back();
   std::printf("\n%d entries (medians of %d alternated runs; per entry)\n", entries, rounds);
-  std::printf("  %-10s %9s %9s %8s %8s %9s %11s %10s\n", "", "wall us", "cpu us", "×floor",
-              "×floor", "syscalls", "bytes read", "peak KiB");
+  std::printf("  %-10s %9s %9s %8s %8s %9s %11s %10s\n", "", "wall us", "cpu us", "x floor",
+              "x floor", "syscalls", "bytes read", "peak KiB");
   std::printf("  %-10s %9s %9s %8s %8s %9s %11s %10s\n", "", "", "", "(wall)", "(cpu)", "", "", "");
   for (std::size_t i = 0; i < commands.size(); ++i) {
     const Figures& f = figures[i];
