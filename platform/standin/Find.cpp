@@ -27,25 +27,51 @@
 namespace veltrano {
 namespace {
 
-// One open search. A listing keeps its folder open and its names in one
-// block, each as its length in a byte, its bytes and a NUL (a few bytes per
-// entry, however many there are); it reads each entry's status when the entry
-// is handed out. A search for one path keeps that path as its only name and no
-// folder.
+// One open search. A listing keeps its folder open and its names, each as
+// its length in a byte, its bytes and a NUL, in blocks that are filled one
+// after the other (a few bytes per entry, however many there are, and never
+// copied to grow); it reads each entry's status when the entry is handed out.
+// A search for one path keeps that path as its only name and no folder.
 struct FindState {
+  static constexpr unsigned kBlockShift = 15;  // 32 KiB blocks
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << kBlockShift;
+
   int dirFd = -1;
-  std::string prefix;                 // what a full path puts before a name
-  std::string names;                  // every name with its length and NUL
-  std::vector<std::uint32_t> starts;  // where each name's length is, in listing order
+  std::string prefix;  // what a full path puts before a name
+  std::vector<std::unique_ptr<char[]>> blocks;
+  std::size_t blockUsed = kBlockBytes;
+  std::vector<std::uint32_t> starts;  // block << kBlockShift | offset, in listing order
+  std::string path;                   // a search for one path
   std::size_t next = 0;
 
   ~FindState() {
     if (dirFd >= 0) close(dirFd);
   }
+  // Keeps a name; false when no more can be kept.
+  bool Add(std::string_view name) {
+    const std::size_t bytes = name.size() + 2;
+    if (name.size() > UINT8_MAX) return true;  // longer than any file system allows
+    if (blockUsed + bytes > kBlockBytes) {
+      if (blocks.size() >= (std::size_t{1} << (32 - kBlockShift))) return false;
+      blocks.push_back(std::make_unique<char[]>(kBlockBytes));
+      blockUsed = 0;
+    }
+    char* at = blocks.back().get() + blockUsed;
+    at[0] = static_cast<char>(name.size());
+    std::memcpy(at + 1, name.data(), name.size());
+    at[name.size() + 1] = '\0';
+    starts.push_back(static_cast<std::uint32_t>((blocks.size() - 1) << kBlockShift | blockUsed));
+    blockUsed += bytes;
+    return true;
+  }
+  bool Holds(std::uint32_t start) const {
+    return dirFd < 0 || (start >> kBlockShift) < blocks.size();
+  }
   // The name (followed by its NUL); a search for one path has that path.
   std::string_view Name(std::uint32_t start) const {
-    if (dirFd < 0) return names;
-    return std::string_view(names.data() + start + 1, static_cast<unsigned char>(names[start]));
+    if (dirFd < 0) return path;
+    const char* at = blocks[start >> kBlockShift].get() + (start & (kBlockBytes - 1));
+    return std::string_view(at + 1, static_cast<unsigned char>(at[0]));
   }
 };
 
@@ -158,16 +184,9 @@ bool ReadNames(FindState& state) {
     return false;
   }
   while (const dirent* d = readdir(dir)) {
-    const std::size_t length = std::strlen(d->d_name);
-    if (length > UINT8_MAX) continue;  // longer than any file system allows
-    if (state.names.size() + length + 2 >= UINT32_MAX) break;
-    state.starts.push_back(static_cast<std::uint32_t>(state.names.size()));
-    state.names.push_back(static_cast<char>(length));
-    state.names.append(d->d_name, length + 1);
+    if (!state.Add(d->d_name)) break;
   }
   closedir(dir);
-  state.starts.shrink_to_fit();
-  state.names.shrink_to_fit();
   return true;
 }
 
@@ -224,7 +243,7 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
   // from the current folder in one piece.
   t_handout = Handout{};
   if (at.dir() == AT_FDCWD && !isLink) {
-    raw->names = path;
+    raw->path = path;
     t_handout = Handout{raw, 0, st};
   }
   return h;
@@ -273,8 +292,7 @@ bool FindNameLess(std::string_view a, std::string_view b) {
 std::optional<ListedEntry> TakeListedEntry(std::string_view path) {
   const Handout handout = std::exchange(t_handout, Handout{});
   const FindState* state = handout.state;
-  if (state == nullptr || !IsLiveHandle(state, HandleKind::kFind) ||
-      (state->dirFd >= 0 && handout.start >= state->names.size())) {
+  if (state == nullptr || !IsLiveHandle(state, HandleKind::kFind) || !state->Holds(handout.start)) {
     return std::nullopt;
   }
   const std::string_view name = state->Name(handout.start);
