@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,13 @@ std::vector<std::wstring> Names(const std::vector<Listed>& entries) {
 
 std::wstring W(const std::string& bytes) { return WideFromBytes(bytes); }
 
+// Listings started while it lives keep this many names at a time.
+struct BatchNames {
+  explicit BatchNames(std::size_t names) : previous(SetFindBatchNames(names)) {}
+  ~BatchNames() { SetFindBatchNames(previous); }
+  std::size_t previous;
+};
+
 TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   TempDir dir;
   for (const char* name :
@@ -77,7 +85,34 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
       W("\xC3\xA9.txt"),
       W("\xFF"),  // an undecodable byte keeps its escape code point, which sorts last
   };
-  EXPECT_EQ(Names(Search(W(dir.path()) + L"/*")), expected);
+  // Read in batches of any size, the folder lists the same.
+  for (const std::size_t batch :
+       {kDefaultFindBatchNames, std::size_t{1}, std::size_t{2}, std::size_t{5}}) {
+    SCOPED_TRACE(batch);
+    const BatchNames names(batch);
+    EXPECT_EQ(Names(Search(W(dir.path()) + L"/*")), expected);
+  }
+}
+
+TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
+  TempDir dir;
+  for (const char* name : {"a", "b", "c", "d", "e"}) WriteFile(dir / name, {});
+  const BatchNames names(2);  // ". ..", "a b", then what the folder holds after "b"
+  WIN32_FIND_DATAW data{};
+  HANDLE h = FindFirstFileW((W(dir.path()) + L"/*").c_str(), &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<std::wstring> listed;
+  do {
+    listed.push_back(data.cFileName);
+    if (listed.back() != L"a") continue;
+    // Gone from the batch in hand and from a later one; added after, before
+    // and (in letter case) at the name handed out.
+    std::filesystem::remove(dir / "b");
+    std::filesystem::remove(dir / "d");
+    for (const char* name : {"bb", "0", "A"}) WriteFile(dir / name, {});
+  } while (FindNextFileW(h, &data));
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_EQ(listed, (std::vector<std::wstring>{L".", L"..", L"a", L"bb", L"c", L"e"}));
 }
 
 TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath) {
