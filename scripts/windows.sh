@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The Windows build (what `scripts/setup.sh windows` runs once the Debian
+# packages are in): the libraries from scripts/windows-deps.sh, a small Linux
+# build of the headless command and the fixture writer (the differential test
+# compares against it), then veltrano.exe and veltrano-batch.exe, and every
+# Windows test under Wine (contract, engine and run tests, the executable end
+# to end, the Linux/Windows comparison and the dialog's smoke test).
+#
+# The executables end up in build/windows/app/veltrano.exe and
+# build/windows/run/veltrano-batch.exe.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+start=$SECONDS
+VELTRANO_WINDOWS_PREFIX=$(scripts/windows-deps.sh)
+export VELTRANO_WINDOWS_PREFIX
+echo "== libraries ready after $((SECONDS - start)) s: $VELTRANO_WINDOWS_PREFIX"
+
+# The Linux side of the comparison: the headless command and make_fixtures
+# only. A dev build that already has them is used as it is.
+host=build/dev
+if [ ! -x "$host/run/veltrano-batch" ] || [ ! -x "$host/tests/fixtures/make_fixtures" ]; then
+  host=build/windows-host
+  cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_BUILD_APP=OFF \
+    -DVELTRANO_BUILD_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$host" -j 2 --target veltrano-batch make_fixtures
+fi
+
+rm -rf build/windows
+cmake --preset windows -DVELTRANO_HOST_BUILD="$PWD/$host"
+cmake --build --preset windows
+echo "== built after $((SECONDS - start)) s"
+# Only the system's DLLs: everything else is linked in.
+for exe in build/windows/app/veltrano.exe build/windows/run/veltrano-batch.exe; do
+  x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' '
+  echo "<- $exe"
+done
+
+# One Wine prefix for the tests, made once; a wineserver kept alive for the
+# whole run spares every test program Wine's start-up.
+export WINEPREFIX=$PWD/build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i >/dev/null 2>&1
+wineserver -p
+trap 'wineserver -k || true' EXIT
+ctest --preset windows
+echo "== Windows tests done after $((SECONDS - start)) s"
