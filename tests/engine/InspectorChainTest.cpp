@@ -336,7 +336,7 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
     if (blockLog) {
       EXPECT_TRUE(fs::is_directory(log) && fs::is_empty(log)) << "something was written";
     } else {
-      EXPECT_EQ(ReadBytes(log), HeaderLine(target) + c.records);
+      EXPECT_EQ(ReadLog(log), HeaderLine(target) + c.records);
     }
   }
 };

@@ -40,7 +40,7 @@ TEST(InspectorLog, CodesAreUnsignedLowercaseHexAndSitesStayDecimal) {
       cert.ReportError(L"CryptDecodeObject failed with ErrorCode", row.site);
     }
   }
-  EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"),
+  EXPECT_EQ(ReadLog(dir / "CertificateLog.log"),
             "Certificate[74]:\nCryptDecodeObject failed with ErrorCode[0x0]\n"
             "Certificate[383]:\nCryptDecodeObject failed with ErrorCode[0x57]\n"
             "Certificate[150]:\nCryptDecodeObject failed with ErrorCode[0xabcdef]\n"
@@ -57,7 +57,7 @@ TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
     SetLastError(ERROR_ACCESS_DENIED);
     cert.ReportError(L"CryptQueryObject failed with ErrorCode", 74);
   }
-  EXPECT_EQ(ReadBytes(first / "CertificateLog.log"), Record(74, ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadLog(first / "CertificateLog.log"), Record(74, ERROR_ACCESS_DENIED));
   EXPECT_FALSE(fs::exists(second / "CertificateLog.log"));
 }
 
@@ -81,7 +81,7 @@ TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
     CurrentDirectory inDir(dir.path());
     for (const fs::path& file : {chinese, invalid, unsignedFile}) InspectFile(file);
   }
-  EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"),
+  EXPECT_EQ(ReadLog(dir / "CertificateLog.log"),
             earlier + HeaderLine(chinese) + HeaderLine(invalid) + HeaderLine(unsignedFile) +
                 Record(74, static_cast<DWORD>(CRYPT_E_NO_MATCH)));
   EXPECT_EQ(StampsOf(chinese).modification.tv_sec, k2019Seconds);

@@ -8,6 +8,7 @@
 
 #include "platform/FileTimes.h"
 #include "platform/Win32.h"
+#include "tests/fixtures/TestEnv.h"
 #include "tests/fixtures/Authenticode.h"
 
 namespace veltrano {
@@ -61,14 +62,8 @@ Decoded Decode(LPCSTR type, const Bytes& encoded) {
 }
 
 std::uint64_t Ticks(int y, int mo, int d, int h, int mi, int s) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  return static_cast<std::uint64_t>(timegm(&tm)) * kTicksPerSecond + kEpochDifferenceTicks;
+  return static_cast<std::uint64_t>(fixtures::UtcSeconds(y, mo, d, h, mi, s)) * kTicksPerSecond +
+         kEpochDifferenceTicks;
 }
 
 // ---------------------------------------------------------------------------
@@ -238,9 +233,9 @@ TEST(OpusDecode, MalformedEncodingsGiveThePlatformsCodes) {
 
 // Checks every pointer of a CMSG_SIGNER_INFO against the block it came in.
 void ExpectInsideBlock(const Decoded& d, const CMSG_SIGNER_INFO& si) {
-  const CRYPTOAPI_BLOB* blobs[] = {&si.Issuer, &si.SerialNumber, &si.HashAlgorithm.Parameters,
+  const CRYPT_DATA_BLOB* blobs[] = {&si.Issuer, &si.SerialNumber, &si.HashAlgorithm.Parameters,
                                    &si.HashEncryptionAlgorithm.Parameters, &si.EncryptedHash};
-  for (const CRYPTOAPI_BLOB* b : blobs) {
+  for (const CRYPT_DATA_BLOB* b : blobs) {
     if (b->cbData != 0) {
       EXPECT_TRUE(d.Holds(b->pbData, b->cbData));
     }
@@ -269,7 +264,7 @@ void ExpectInsideBlock(const Decoded& d, const CMSG_SIGNER_INFO& si) {
   }
 }
 
-Bytes BlobBytes(const CRYPTOAPI_BLOB& b) { return Bytes(b.pbData, b.pbData + b.cbData); }
+Bytes BlobBytes(const CRYPT_DATA_BLOB& b) { return Bytes(b.pbData, b.pbData + b.cbData); }
 
 TEST(SignerInfoDecode, FieldsAttributesAndSerialInPlatformOrder) {
   SignerSpec signerSpec;

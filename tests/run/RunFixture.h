@@ -67,16 +67,20 @@ class BatchRun : public testing::Test {
  protected:
   BatchRun() : cwd(work.path()), zone("Asia/Shanghai", kNow) { dlg.InitResultList(); }
 
-  std::optional<std::string> Log() { return ReadIfPresent(work / "CertificateLog.log"); }
+  std::optional<std::string> Log() {
+    const std::filesystem::path log = work / "CertificateLog.log";
+    if (!std::filesystem::exists(log)) return std::nullopt;
+    return veltrano::testing::ReadLog(log);
+  }
 
   // Writes `bytes` as `name` in the data folder with the given old time;
   // returns its path.
   std::string Put(const std::string& name, const veltrano::fixtures::Bytes& bytes = {},
                   std::int64_t mtime = veltrano::fixtures::UtcSeconds(2022, 6, 1)) {
-    const std::string path = (data / name).string();
+    const std::filesystem::path path = data / name;
     veltrano::fixtures::WriteFile(path, bytes);
     EXPECT_TRUE(veltrano::fixtures::SetModificationTime(path, mtime)) << path;
-    return path;
+    return path.string();
   }
 
   // Runs the change-time command; the status of the error it throws, if any.
