@@ -39,7 +39,7 @@ fuzz_packages=(clang libclang-rt-14-dev clang-format)
 windows_packages=(
   cmake ninja-build g++ pkg-config googletest dpkg-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
-  xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
+  xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales python3
 )
 
 packages=("${build_packages[@]}")

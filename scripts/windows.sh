@@ -12,6 +12,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 start=$SECONDS
+# The dialog's smoke test runs in a Chinese locale.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
+  "${as_root[@]}" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
 VELTRANO_WINDOWS_PREFIX=$(scripts/windows-deps.sh)
 export VELTRANO_WINDOWS_PREFIX
 echo "== libraries ready after $((SECONDS - start)) s: $VELTRANO_WINDOWS_PREFIX"
