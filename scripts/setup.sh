@@ -3,6 +3,8 @@
 #
 #   scripts/setup.sh run    install what the program needs, build it, start it
 #   scripts/setup.sh test   install what the tests need, build, run every test
+#   scripts/setup.sh package  install what packaging needs, build every package
+#                             into build/packages/
 #   scripts/setup.sh windows  install the MinGW-w64 cross toolchain and Wine,
 #                           build veltrano.exe and veltrano-batch.exe and run
 #                           the Windows tests under Wine (scripts/windows.sh)
@@ -15,9 +17,9 @@ cd "$(dirname "$0")/.."
 
 mode=${1:-}
 case "$mode" in
-  run | test | windows) ;;
+  run | test | package | windows) ;;
   *)
-    echo "usage: $0 run|test|windows" >&2
+    echo "usage: $0 run|test|package|windows" >&2
     exit 2
     ;;
 esac
@@ -33,6 +35,8 @@ test_packages=(
   gcab msitools
 )
 fuzz_packages=(clang libclang-rt-14-dev clang-format)
+# CPack's Debian generator: dpkg-shlibdeps (dpkg-dev) and file.
+deb_packages=(dpkg-dev file)
 # The cross toolchain, Debian's sources of libpng and wxWidgets (dpkg-dev
 # unpacks them), Wine to run the tests, and what the dialog's smoke test
 # under Xvfb needs (one CJK font, xdotool, ImageMagick for the screenshot).
@@ -50,6 +54,8 @@ elif [ "$mode" = test ]; then
   # The real-file tests fetch their samples with `npm pack`. A machine that
   # already has Node.js with npm keeps it (Debian's npm would conflict).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
+elif [ "$mode" = package ]; then
+  packages+=("${deb_packages[@]}")
 elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   # No desktop to show the dialog on: it starts under Xvfb instead.
   packages+=(xvfb xauth)
@@ -77,8 +83,7 @@ if [ "$mode" = test ]; then
   if [ "$(printf '%s\n' 2.8 "$version" | sort -V | head -n 1)" != 2.8 ]; then
     as_root=()
     if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-    echo "deb http://deb.debian.org/debian bookworm-backports main" |
-      "${as_root[@]}" tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+    "${as_root[@]}" scripts/apt-backports.sh
     "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
       -t bookworm-backports osslsigncode
@@ -98,6 +103,25 @@ if [ "$mode" = run ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" build/release/app/veltrano
   fi
   exec build/release/app/veltrano
+fi
+
+# The Debian package, built with Debian's build flags (hardening, no build
+# paths in the programs).
+build_deb() {
+  local flags=(env DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get)
+  CXXFLAGS="$("${flags[@]}" CXXFLAGS) $("${flags[@]}" CPPFLAGS)" LDFLAGS="$("${flags[@]}" LDFLAGS)" \
+    cmake --preset package
+  cmake --build --preset package
+  cpack --preset deb
+  rm -rf build/packages/_CPack_Packages
+}
+
+if [ "$mode" = package ]; then
+  rm -rf build/package build/packages
+  build_deb
+  # The Windows installer and archive join here once the Windows build is in.
+  ls -l build/packages
+  exit 0
 fi
 
 rm -rf build/dev
