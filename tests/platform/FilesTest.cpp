@@ -7,6 +7,7 @@
 #include "platform/Win32.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
+#include "tests/fixtures/TestEnv.h"
 #include "tests/support/Inspection.h"
 
 namespace veltrano {
@@ -80,6 +81,9 @@ TEST_F(FilesTest, OpenFailuresGiveThePlatformsCodes) {
     SCOPED_TRACE(code);
     SetLastError(0);
     EXPECT_EQ(OpenForAttributes(path), INVALID_HANDLE_VALUE);
+    if (code == ERROR_FILENAME_EXCED_RANGE &&
+        WineGap("Wine gives ERROR_FILE_NOT_FOUND for a name longer than a path may be"))
+      continue;
     EXPECT_EQ(GetLastError(), code);
   }
 #ifndef _WIN32
