@@ -22,6 +22,7 @@
 #include "tests/fixtures/Authenticode.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
+#include "tests/fixtures/TestEnv.h"
 #include "tests/support/Inspection.h"
 
 namespace veltrano::testing {
@@ -97,6 +98,7 @@ struct ChainCase {
   Texts opus = kDefaultOpus;              // checked once the chain passed ReadOpusInfo
   Gate gate{};                            // heap requests refused or spoiled
   AfterQueryChange afterQuery{};
+  const char* wineGap = nullptr;  // the publisher link Wine does not decode, and why
 };
 
 void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
@@ -127,7 +129,8 @@ std::vector<ChainCase> ChainCases() {
              o.opus = {Opus(std::nullopt, SpcLink::Moniker(Bytes(16, 0xA6), Bytes(8, 0x11)),
                             SpcLink::File(SpcString::Ascii("publisher.txt")))};
            },
-       .opus = {std::nullopt, L"publisher.txt", std::nullopt}},
+       .opus = {std::nullopt, L"publisher.txt", std::nullopt},
+       .wineGap = "Wine leaves an ASCII file link's choice unwritten (no link once zeroed)"},
       {.name = "EmptyOpus", .sign = [](O& o) { o.opus = {OpusSpec{}}; }, .opus = {}},
       {.name = "FirstOfTwoOpusAttributes",
        .sign =
@@ -305,13 +308,21 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
     SetAllocationGate(nullptr);
 
     EXPECT_EQ(result.logOpen, !blockLog);
+    if (c.stopsAt == Step::Query && c.lastError &&
+        *c.lastError != static_cast<DWORD>(CRYPT_E_NO_MATCH) &&
+        WineGap("Wine's CryptQueryObject gives CRYPT_E_NO_MATCH for a file it cannot open"))
+      return;
     EXPECT_EQ(result.stoppedAt, c.stopsAt);
     if (c.lastError) {
       EXPECT_EQ(Hex(result.lastError), Hex(*c.lastError));
     }
     const Texts opus = c.stopsAt > Step::OpusInfo ? c.opus : Texts{};
-    EXPECT_EQ(result.programName, opus.programName);
-    EXPECT_EQ(result.publisherLink, opus.publisherLink);
+    if (!opus.programName || !WineGap("Wine decodes an ASCII program name as UTF-16")) {
+      EXPECT_EQ(result.programName, opus.programName);
+    }
+    if (c.wineGap == nullptr || !WineGap(c.wineGap)) {
+      EXPECT_EQ(result.publisherLink, opus.publisherLink);
+    }
     EXPECT_EQ(result.moreInfoLink, opus.moreInfoLink);
 
     if (fs::exists(target)) {

@@ -67,12 +67,18 @@ TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
 // when its last line was not ended.
 TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
   TempDir dir;
+#ifdef _WIN32
+  const std::string earlier = "Analyze Signed File[C:\\earlier\\run.exe]\r\nan unfinished line";
+  // Windows names are UTF-16: none is undecodable, but the ANSI code page
+  // cannot hold this one.
+  const fs::path invalid = dir / fs::path(u8"latin1-été-ÿþ-签.exe");
+#else
   const std::string earlier = "Analyze Signed File[/earlier/run.exe]\nan unfinished line";
+  const fs::path invalid = dir / "latin1-\xE9t\xE9-\xFF\xFE.exe";  // not UTF-8
+#endif
   WriteBytes(dir / "CertificateLog.log", earlier);
-  const fs::path chinese =
-      dir / "\xE7\xAD\xBE\xE5\x90\x8D\xE6\x96\x87\xE4\xBB\xB6.exe";                // 签名文件
-  const fs::path invalid = dir / "latin1-\xE9t\xE9-\xFF\xFE.exe";                  // not UTF-8
-  const fs::path unsignedFile = dir / "\xE6\x9C\xAA\xE7\xAD\xBE\xE5\x90\x8D.exe";  // 未签名
+  const fs::path chinese = dir / fs::path(u8"签名文件.exe");
+  const fs::path unsignedFile = dir / fs::path(u8"未签名.exe");
   WriteFile(chinese, BuildSignedPe());
   WriteFile(invalid, BuildSignedPe());
   WriteFile(unsignedFile, BuildPe({}, std::nullopt));
@@ -82,7 +88,7 @@ TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
     for (const fs::path& file : {chinese, invalid, unsignedFile}) InspectFile(file);
   }
   EXPECT_EQ(ReadLog(dir / "CertificateLog.log"),
-            earlier + HeaderLine(chinese) + HeaderLine(invalid) + HeaderLine(unsignedFile) +
+            ReadLogText(earlier) + HeaderLine(chinese) + HeaderLine(invalid) + HeaderLine(unsignedFile) +
                 Record(74, static_cast<DWORD>(CRYPT_E_NO_MATCH)));
   EXPECT_EQ(StampsOf(chinese).modification.tv_sec, k2019Seconds);
   EXPECT_EQ(StampsOf(invalid).modification.tv_sec, k2019Seconds);

@@ -79,10 +79,11 @@ std::string HeaderLine(const fs::path& file) {
   return "Analyze Signed File[" + BytesFromWideReplacing(file.native()) + "]\n";
 }
 
-std::string ReadLog(const fs::path& file) {
+std::string ReadLog(const fs::path& file) { return ReadLogText(ReadBytes(file)); }
+
+std::string ReadLogText(const std::string& text) {
   // Text mode: every line ends in CR LF. A line without its CR stays as it
   // is, so a comparison shows it.
-  std::string text = ReadBytes(file);
   std::string lines;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
@@ -113,6 +114,8 @@ std::string HeaderLine(const fs::path& file) {
 }
 
 std::string ReadLog(const fs::path& file) { return ReadBytes(file); }
+
+std::string ReadLogText(const std::string& text) { return text; }
 
 #endif
 
