@@ -50,6 +50,9 @@ inline std::optional<std::string> ReadIfPresent(const std::filesystem::path& fil
 }
 
 inline std::wstring W(const std::string& bytes) { return veltrano::WideFromBytes(bytes); }
+inline std::wstring W(const std::filesystem::path& path) {
+  return veltrano::testing::WidePath(path);
+}
 
 using Row = std::vector<std::wstring>;
 
@@ -62,6 +65,13 @@ inline std::string QueryFailure(const std::string& path, const char* code) {
 inline constexpr char kNotSigned[] = "0x80092009";
 inline constexpr char kDirectory[] = "0x5";
 inline constexpr char kMissing[] = "0x2";
+// The code a folder's query leaves.
+inline const char* FolderQueryCode() {
+  return veltrano::fixtures::WineGap(
+             "Wine's CryptQueryObject gives CRYPT_E_NO_MATCH for a file it cannot open")
+             ? kNotSigned
+             : kDirectory;
+}
 
 class BatchRun : public testing::Test {
  protected:
