@@ -91,10 +91,24 @@ def entries(rows, log, separator):
     return result
 
 
+def check_console(windows_batch, env):
+    """On a console the command writes UTF-16 (WriteConsoleW), which Wine's
+    console shows on its terminal as UTF-8: the Chinese usage, not "?"."""
+    with tempfile.TemporaryDirectory() as work:
+        transcript = os.path.join(work, "console.txt")
+        subprocess.run(["script", "-qec", f"wine '{windows_batch}' --help", transcript], env=env,
+                       check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        with open(transcript, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+    assert "用法：veltrano-batch [--] 路径" in text, text[:400]
+    print("console: the usage shows in Chinese")
+
+
 def main():
     linux_batch, make_fixtures, windows_batch = sys.argv[1:4]
     extra = [d for d in sys.argv[4:] if os.path.isdir(d)]
     env = dict(os.environ, TZ="Asia/Shanghai", LC_ALL="C.UTF-8")
+    check_console(windows_batch, env)
     with tempfile.TemporaryDirectory() as work:
         subprocess.run([make_fixtures, os.path.join(work, "fx")], check=True, stdout=subprocess.DEVNULL)
         results = {}
