@@ -20,11 +20,13 @@ set(VELTRANO_WINDOWS_PREFIX "${VELTRANO_WINDOWS_PREFIX}" CACHE PATH
 # try_compile projects see the same prefix.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VELTRANO_WINDOWS_PREFIX)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-if(VELTRANO_WINDOWS_PREFIX)
-  list(PREPEND CMAKE_FIND_ROOT_PATH ${VELTRANO_WINDOWS_PREFIX})
-  set(wxWidgets_CONFIG_EXECUTABLE ${VELTRANO_WINDOWS_PREFIX}/bin/wx-config)
+if(NOT VELTRANO_WINDOWS_PREFIX)
+  message(FATAL_ERROR "VELTRANO_WINDOWS_PREFIX is not set: it is the folder that "
+                      "scripts/windows-deps.sh prints (scripts/setup.sh windows sets it)")
 endif()
+set(CMAKE_FIND_ROOT_PATH ${VELTRANO_WINDOWS_PREFIX} /usr/${triple})
+set(wxWidgets_CONFIG_EXECUTABLE ${VELTRANO_WINDOWS_PREFIX}/bin/wx-config
+    CACHE FILEPATH "wx-config of the cross-built wxWidgets" FORCE)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

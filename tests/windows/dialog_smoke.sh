@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # veltrano.exe under Xvfb and Wine, in a Chinese locale with one CJK font:
-# the dialog opens with its title, Esc (the cancel command) opens About,
-# Enter ends About, Enter (Exit, the default button) ends the program.
-# Saves a screenshot of the dialog.
+# the dialog opens with its title, the About button opens About, its OK
+# button ends it, and Exit ends the program. Saves screenshots of the dialog
+# and of About. (Keys are not used: Wine does not pass Escape to wxWidgets'
+# keyboard hook, through which the cancel command arrives.)
 #
 #   dialog_smoke.sh VELTRANO_EXE SCREENSHOT_PNG
 #
@@ -16,12 +17,13 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
-# Wine draws CJK text in the dialog font only through a font link to a font
-# that has it; WenQuanYi Micro Hei is the one CJK font installed.
-link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
-for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Microsoft Sans Serif" "Segoe UI"; do
-  wine reg add "$link" /v "$face" /t REG_MULTI_SZ /d "wqy-microhei.ttc,WenQuanYi Micro Hei" /f \
-    >/dev/null 2>&1
+# As on a Chinese Windows, the dialog font ("MS Shell Dlg", Tahoma in Wine) is
+# one with Chinese glyphs: WenQuanYi Micro Hei, the one CJK font installed.
+# (A font link alone draws the glyphs but does not measure them: text widths
+# come out too small.)
+subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
+  wine reg add "$subst" /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
 done
 
 fail() {
@@ -54,21 +56,36 @@ sleep 2  # let the list and the texts paint
 import -window "$main" "$out" || fail "no screenshot"
 echo "dialog_smoke: main dialog $main, $(identify -format '%wx%h' "$out") px, saved to $out"
 
-xdotool windowfocus --sync "$main" key Escape
-about=$(window_titled "关于 本软件") || fail "Esc did not open About"
+# Clicks the centre of a control given in dialog units (x, y, width, height)
+# of a window whose client area is cx by cy dialog units.
+click_control() {
+  local id=$1 cx=$2 cy=$3 x=$4 y=$5 w=$6 h=$7 width height
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  width=$WIDTH height=$HEIGHT
+  xdotool mousemove --window "$id" $(((2 * x + w) * width / (2 * cx))) \
+    $(((2 * y + h) * height / (2 * cy))) click 1
+}
+
+# About (23, 178, 50 x 14 in the 320 x 200 dialog).
+click_control "$main" 320 200 23 178 50 14
+about=$(window_titled "关于 本软件") || fail "the About button did not open About"
+sleep 1
 import -window "$about" "${out%.png}-about.png" || true
-xdotool windowfocus --sync "$about" key Return
+# Its OK button (117, 52, 50 x 14 in 174 x 73).
+click_control "$about" 174 73 117 52 50 14
 for _ in $(seq 20); do
   xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$about" || break
   sleep 0.5
 done
-xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$about" && fail "Enter did not end About"
+xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$about" && fail "OK did not end About"
+sleep 1  # the main dialog is enabled again once About's modal loop has returned
 
-xdotool windowfocus --sync "$main" key Return
+# Exit (259, 178, 50 x 14).
+click_control "$main" 320 200 259 178 50 14
 for _ in $(seq 40); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.5
 done
-kill -0 "$pid" 2>/dev/null && fail "Enter (Exit) did not end the program"
+kill -0 "$pid" 2>/dev/null && fail "Exit did not end the program"
 wait "$pid" || true
 echo "dialog_smoke: About opened and closed; Exit ended the program"
