@@ -9,8 +9,8 @@
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
-#include "tests/fixtures/TestEnv.h"
 #include "tests/fixtures/Authenticode.h"
+#include "tests/fixtures/TestEnv.h"
 
 namespace veltrano {
 namespace {
@@ -256,7 +256,7 @@ TEST(OpusDecode, MalformedEncodingsGiveThePlatformsCodes) {
 // Checks every pointer of a CMSG_SIGNER_INFO against the block it came in.
 void ExpectInsideBlock(const Decoded& d, const CMSG_SIGNER_INFO& si) {
   const CRYPT_DATA_BLOB* blobs[] = {&si.Issuer, &si.SerialNumber, &si.HashAlgorithm.Parameters,
-                                   &si.HashEncryptionAlgorithm.Parameters, &si.EncryptedHash};
+                                    &si.HashEncryptionAlgorithm.Parameters, &si.EncryptedHash};
   for (const CRYPT_DATA_BLOB* b : blobs) {
     if (b->cbData != 0) {
       EXPECT_TRUE(d.Holds(b->pbData, b->cbData));

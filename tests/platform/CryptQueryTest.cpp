@@ -136,7 +136,9 @@ TEST_F(CryptQueryTest, FailuresLeaveTheOutputsAloneAndSetTheCode) {
   std::vector<std::pair<std::wstring, DWORD>> cases = {
       {Wide(dir_ / "missing.exe"), ERROR_FILE_NOT_FOUND},
       {Wide(dir_ / "nofolder" / "a.exe"), ERROR_PATH_NOT_FOUND},
-      {Write("plain.exe", BytesOf("x")) + static_cast<wchar_t>(std::filesystem::path::preferred_separator) + L"inner", ERROR_PATH_NOT_FOUND},
+      {Write("plain.exe", BytesOf("x")) +
+           static_cast<wchar_t>(std::filesystem::path::preferred_separator) + L"inner",
+       ERROR_PATH_NOT_FOUND},
       {L"", ERROR_PATH_NOT_FOUND},
       {Wide(dir_ / "folder"), ERROR_ACCESS_DENIED},
       {Write("empty.exe", {}), static_cast<DWORD>(CRYPT_E_NO_MATCH)},

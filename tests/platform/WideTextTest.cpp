@@ -45,7 +45,9 @@ TEST(WideText, CodePointsWithoutEncodingAreRefused) {
   // For output such a code point becomes U+FFFD; escapes still give their byte.
   const std::wstring mixed =
       std::wstring(L"a") + static_cast<wchar_t>(0xD800) + L"b" + static_cast<wchar_t>(0xDCFF);
-  EXPECT_EQ(BytesFromWideReplacing(mixed), "a\xEF\xBF\xBD" "b\xFF");
+  EXPECT_EQ(BytesFromWideReplacing(mixed),
+            "a\xEF\xBF\xBD"
+            "b\xFF");
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ namespace {
 
 using veltrano::FileTimeOf;
 using veltrano::fixtures::ScopedTimeZone;
-using veltrano::fixtures::WineGap;
 using veltrano::fixtures::UtcSeconds;
+using veltrano::fixtures::WineGap;
 
 constexpr std::int64_t kJanuary2024 = 1705000000;  // standard time in New York
 

@@ -46,9 +46,9 @@ namespace {
 
 // The entry itself (a folder or a link too), for reading or setting times.
 HANDLE OpenTimes(const fs::path& file, DWORD access) {
-  HANDLE h = CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
+  HANDLE h =
+      CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) Fail("open " + file.string());
   return h;
 }
