@@ -42,11 +42,16 @@ for exe in build/windows/app/veltrano.exe build/windows/run/veltrano-batch.exe; 
   echo "<- $exe"
 done
 
-# One Wine prefix for the tests, made once; a wineserver kept alive for the
-# whole run spares every test program Wine's start-up.
+# The tests run in one Xvfb session (the dialog's smoke test needs a display)
+# with one Wine prefix, made once. A wineserver kept alive for the whole run
+# spares every test program Wine's start-up; Wine's own background programs
+# start before ctest, so no test's output pipe is held open by them.
 export WINEPREFIX=$PWD/build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1
-wineserver -p
-trap 'wineserver -k || true' EXIT
-ctest --preset windows
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  wineserver -p
+  wineboot -i </dev/null >/dev/null 2>&1
+  status=0
+  ctest --preset windows || status=$?
+  wineserver -k || true
+  exit $status'
 echo "== Windows tests done after $((SECONDS - start)) s"

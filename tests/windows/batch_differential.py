@@ -59,11 +59,10 @@ def make_folder(root, fixtures, extra):
         for name in sorted(os.listdir(os.path.join(fixtures, sub))):
             shutil.copyfile(os.path.join(fixtures, sub, name), os.path.join(folder, name))
     for directory in extra:
-        for base, _, names in os.walk(directory):
-            for name in sorted(names):
-                target = os.path.join(folder, name)
-                if not os.path.exists(target):
-                    shutil.copyfile(os.path.join(base, name), target)
+        for name in sorted(os.listdir(directory)):
+            source, target = os.path.join(directory, name), os.path.join(folder, name)
+            if os.path.isfile(source) and name != "manifest.tsv" and not os.path.exists(target):
+                shutil.copyfile(source, target)
     shutil.copyfile(os.path.join(folder, "default.exe"), os.path.join(folder, "签名程序.exe"))
     os.mkdir(os.path.join(folder, "子文件夹"))
     for name in os.listdir(folder):
