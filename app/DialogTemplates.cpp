@@ -1,7 +1,6 @@
 #include "app/DialogTemplates.h"
 
 #include <wx/button.h>
-#include <wx/listctrl.h>
 #include <wx/settings.h>
 #include <wx/statbmp.h>
 #include <wx/statbox.h>
@@ -9,6 +8,7 @@
 #include <wx/textctrl.h>
 
 #include "app/DisplayText.h"
+#include "app/ResultListCtrl.h"
 
 namespace {
 
@@ -43,8 +43,8 @@ wxWindow* CreateControl(wxWindow& parent, const ControlTemplate& t, const wxIcon
     case ControlKind::ReportList:
       // Gridlines and full-row selection are the extended styles that
       // InitResultList sets through the list surface.
-      return new wxListCtrl(&parent, t.id, pos, size,
-                            wxLC_REPORT | wxLC_ALIGN_LEFT | wxLC_NO_SORT_HEADER);
+      return new CResultListCtrl(&parent, t.id, pos, size,
+                                 wxLC_REPORT | wxLC_ALIGN_LEFT | wxLC_NO_SORT_HEADER);
     case ControlKind::Icon: {
       // Like SS_ICON, the control takes the icon's own size.
       int edge = wxSystemSettings::GetMetric(wxSYS_ICON_X, &parent);

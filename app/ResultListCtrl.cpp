@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <optional>
 
 #include "app/DisplayText.h"
 
@@ -18,7 +19,87 @@ constexpr UINT kLvmSetExtendedListViewStyle = 0x1036;  // LVM_SETEXTENDEDLISTVIE
 }  // namespace
 #endif
 
-CResultListCtrlView::CResultListCtrlView(wxListCtrl& list) : m_list(list) {}
+namespace {
+// Texts remembered per surface during a run before the memory starts over:
+// repeated texts (the folder, "-", shared times) come back long before.
+constexpr std::size_t kRememberedExtents = 4096;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The control
+
+CResultListCtrl::CResultListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                                 const wxSize& size, long style)
+    : wxListCtrl(parent, id, pos, size, style | wxLC_VIRTUAL) {}
+
+bool CResultListCtrl::IsCell(int row, int column) const {
+  return row >= 0 && row < RowCount() && column >= 0 &&
+         static_cast<std::size_t>(column) < m_rows[static_cast<std::size_t>(row)].size();
+}
+
+int CResultListCtrl::InsertRow(int index, const wxString& text) {
+  const int columns = GetColumnCount();
+  if (index < 0 || index > RowCount() || columns == 0) return -1;
+  std::vector<wxString> row(static_cast<std::size_t>(columns));
+  row[0] = text;
+  m_rows.insert(m_rows.begin() + index, std::move(row));
+  // The control lays its rows out again, and draws them, when it next may.
+  SetItemCount(RowCount());
+  wxListEvent inserted(wxEVT_LIST_INSERT_ITEM, GetId());
+  inserted.SetEventObject(this);
+  inserted.m_itemIndex = index;
+  GetEventHandler()->ProcessEvent(inserted);
+  return index;
+}
+
+void CResultListCtrl::SetCell(int row, int column, const wxString& text) {
+  if (!IsCell(row, column)) return;
+  m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
+  RefreshItem(row);
+}
+
+wxString CResultListCtrl::Cell(int row, int column) const {
+  return IsCell(row, column)
+             ? m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]
+             : wxString();
+}
+
+void CResultListCtrl::DeleteAllRows() {
+  m_rows.clear();
+  DeleteAllItems();
+}
+
+void CResultListCtrl::InsertCellColumn(int column) {
+  for (auto& row : m_rows) {
+    const std::size_t at = std::min(static_cast<std::size_t>(std::max(column, 0)), row.size());
+    row.insert(row.begin() + static_cast<std::ptrdiff_t>(at), wxString());
+  }
+}
+
+wxString CResultListCtrl::OnGetItemText(long item, long column) const {
+  return Cell(static_cast<int>(item), static_cast<int>(column));
+}
+
+// ---------------------------------------------------------------------------
+// The surface
+
+CResultListCtrlView::CResultListCtrlView(CResultListCtrl& list) : m_list(list) {}
+
+CResultListCtrlView::~CResultListCtrlView() = default;
+
+void CResultListCtrlView::BeginRun() {
+  m_bRunning = true;
+  m_runClientWidth = m_list.GetClientSize().GetWidth();
+#ifndef __WXMSW__
+  m_runDC = std::make_unique<wxClientDC>(&m_list);
+#endif
+}
+
+void CResultListCtrlView::EndRun() {
+  m_bRunning = false;
+  m_runDC.reset();
+  for (auto& extents : m_runExtents) extents.clear();
+}
 
 void CResultListCtrlView::SetExtendedStyle(DWORD styles) {
   m_dwExtendedStyle = styles;
@@ -44,26 +125,25 @@ void CResultListCtrlView::InsertColumn(int index) {
   const int count = m_list.GetColumnCount();
   index = std::clamp(index, 0, count);
   if (m_list.InsertColumn(index, wxString(), wxLIST_FORMAT_LEFT, 0) < 0) return;
+  m_list.InsertCellColumn(index);
   m_rememberedWidths.insert(m_rememberedWidths.begin() + index, 0);
 }
 
-int CResultListCtrlView::GetItemCount() { return m_list.GetItemCount(); }
+int CResultListCtrlView::GetItemCount() { return m_list.RowCount(); }
 
 int CResultListCtrlView::InsertItem(int index, const std::wstring& text) {
-  if (index < 0 || index > m_list.GetItemCount() || m_list.GetColumnCount() == 0) return -1;
-  return static_cast<int>(m_list.InsertItem(index, DisplayText(text)));
+  return m_list.InsertRow(index, DisplayText(text));
 }
 
 void CResultListCtrlView::SetItemText(int row, int column, const std::wstring& text) {
-  if (IsCell(row, column)) m_list.SetItem(row, column, DisplayText(text));
+  m_list.SetCell(row, column, DisplayText(text));
 }
 
 std::wstring CResultListCtrlView::GetItemText(int row, int column) {
-  if (!IsCell(row, column)) return {};
-  return m_list.GetItemText(row, column).ToStdWstring();
+  return m_list.Cell(row, column).ToStdWstring();
 }
 
-void CResultListCtrlView::DeleteAllItems() { m_list.DeleteAllItems(); }
+void CResultListCtrlView::DeleteAllItems() { m_list.DeleteAllRows(); }
 
 int CResultListCtrlView::GetColumnCount() { return m_list.GetColumnCount(); }
 
@@ -80,7 +160,10 @@ void CResultListCtrlView::WriteColumn(int column, const std::wstring& text, int 
 
 void CResultListCtrlView::WriteColumnWidth(int column, int width) {
   if (!IsColumn(column)) return;
-  m_list.SetColumnWidth(column, DisplayableWidth(width));
+  // A width the control already shows is not given again: the control would
+  // only lay itself out anew for nothing.
+  if (m_list.GetColumnWidth(column) != DisplayableWidth(width))
+    m_list.SetColumnWidth(column, DisplayableWidth(width));
   m_rememberedWidths[static_cast<std::size_t>(column)] = width;
 }
 
@@ -96,11 +179,23 @@ int CResultListCtrlView::GetClientWidth() {
   // The client area excludes the border and, while it is shown, the vertical
   // scroll bar (the native list on Windows; wx's own list on GTK keeps its
   // scroll bars on this outer window too, and its overlay scroll bars, GTK's
-  // default, take no room at all).
-  return m_list.GetClientSize().GetWidth();
+  // default, take no room at all). A run fits its columns to the width the
+  // list had when it started: a scroll bar shown by a paint between entries
+  // does not change the widths, which stay what the run alone decides.
+  return m_bRunning ? m_runClientWidth : m_list.GetClientSize().GetWidth();
 }
 
 TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring& text) {
+  if (!m_bRunning) return MeasureInContext(surface, text);
+  auto& extents = m_runExtents[surface == Surface::Header ? 0 : 1];
+  if (const auto found = extents.find(text); found != extents.end()) return found->second;
+  if (extents.size() >= kRememberedExtents) extents.clear();
+  const TextExtent extent = MeasureInContext(surface, text);
+  extents.emplace(text, extent);
+  return extent;
+}
+
+TextExtent CResultListCtrlView::MeasureInContext(Surface surface, const std::wstring& text) {
 #ifdef __WXMSW__
   // A device context of the header or of the list itself, in the font that
   // control draws with. (A fresh context's own font is the stock system
@@ -130,18 +225,16 @@ TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring&
 #else
   // wx's own report list draws its header inside the list control, with no
   // window of its own to open a device context on: both surfaces measure in a
-  // fresh client DC of the list control, whose font is the default GUI font.
+  // client DC of the list control, whose font is the default GUI font (a
+  // fresh one, or the one kept for the run).
   (void)surface;
-  wxClientDC dc(&m_list);
+  std::optional<wxClientDC> fresh;
+  wxClientDC& dc = m_runDC ? *m_runDC : fresh.emplace(&m_list);
   wxCoord width = 0;
   wxCoord height = 0;
   dc.GetTextExtent(DisplayText(text), &width, &height);
   return TextExtent{width, height};
 #endif
-}
-
-bool CResultListCtrlView::IsCell(int row, int column) {
-  return row >= 0 && row < m_list.GetItemCount() && IsColumn(column);
 }
 
 bool CResultListCtrlView::IsColumn(int column) {

@@ -1,16 +1,65 @@
-// The result list's surface (IResultListView) over a report-view wxListCtrl.
+// The result list: its control and its surface (IResultListView) for the run
+// and the column fitting.
 #pragma once
 
 #include <wx/listctrl.h>
 
+#include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "run/ResultListView.h"
 
+class wxClientDC;
+
+// The report-view list control of the main dialog. It keeps the rows' texts
+// itself and shows them on demand (a virtual list): rows are added and
+// changed without the toolkit measuring every cell for an automatic column
+// width that nothing here uses, and only the rows in view are drawn. Every
+// row inserted is announced with wxEVT_LIST_INSERT_ITEM, as a list that holds
+// its items does.
+class CResultListCtrl final : public wxListCtrl {
+ public:
+  // `style` is a report-view style; the control adds wxLC_VIRTUAL.
+  CResultListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size,
+                  long style);
+
+  int RowCount() const { return static_cast<int>(m_rows.size()); }
+  // Inserts a row at `index` (0 to RowCount) with `text` in cell 0 and the
+  // other cells empty; returns the index, or -1 for an index out of range or
+  // a list without columns.
+  int InsertRow(int index, const wxString& text);
+  // Sets one cell; a cell that does not exist is ignored.
+  void SetCell(int row, int column, const wxString& text);
+  // The cell's text; empty for a cell that does not exist.
+  wxString Cell(int row, int column) const;
+  void DeleteAllRows();
+  // Adds an empty cell at `column` to every row (a column was inserted there).
+  void InsertCellColumn(int column);
+
+ protected:
+  wxString OnGetItemText(long item, long column) const override;
+
+ private:
+  bool IsCell(int row, int column) const;
+
+  std::vector<std::vector<wxString>> m_rows;
+};
+
 class CResultListCtrlView final : public IResultListView {
  public:
   // The control must be in report mode and outlive this view.
-  explicit CResultListCtrlView(wxListCtrl& list);
+  explicit CResultListCtrlView(CResultListCtrl& list);
+  ~CResultListCtrlView() override;
+
+  // From BeginRun to EndRun (one change-time run) nothing that decides a
+  // measured extent changes: the control and its default font stay. One
+  // measuring context then serves the whole run and a text measured once is
+  // not measured again, which gives the widths a fresh context per text gives.
+  // The client width is the one at the start of the run.
+  void BeginRun();
+  void EndRun();
 
   void SetExtendedStyle(DWORD styles) override;
   DWORD GetExtendedStyle() const { return m_dwExtendedStyle; }
@@ -32,14 +81,20 @@ class CResultListCtrlView final : public IResultListView {
   TextExtent MeasureText(Surface surface, const std::wstring& text) override;
 
  private:
-  bool IsCell(int row, int column);
+  TextExtent MeasureInContext(Surface surface, const std::wstring& text);
   bool IsColumn(int column);
   // Widths the control can show: wx reads -1 and -2 as "fit to contents".
   static int DisplayableWidth(int width) { return width < 0 ? 0 : width; }
 
-  wxListCtrl& m_list;
+  CResultListCtrl& m_list;
   DWORD m_dwExtendedStyle = 0;
   // The width the program last gave each column. The displayed width lives in
   // the control and follows the user's dragging; this one never does.
   std::vector<int> m_rememberedWidths;
+  // During a run: the measuring context (where the toolkit has one to keep)
+  // and the extents measured so far, per surface.
+  bool m_bRunning = false;
+  int m_runClientWidth = 0;
+  std::unique_ptr<wxClientDC> m_runDC;
+  std::unordered_map<std::wstring, TextExtent> m_runExtents[2];
 };

@@ -2,6 +2,7 @@
 
 #include <wx/button.h>
 #include <wx/dcclient.h>
+#include <wx/evtloop.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
 
@@ -97,7 +98,7 @@ CVeltranoDlg::CVeltranoDlg(wxWindow* /*pParent*/)
       m_reportError(ShowErrorBox) {
   CreateTemplateControls(*this, kMainDialogTemplate, m_hIcon);
   m_pPathEdit = static_cast<wxTextCtrl*>(FindWindow(IDC_PATH));
-  m_pListCtrl = static_cast<wxListCtrl*>(FindWindow(IDC_RESULT_LIST));
+  m_pListCtrl = static_cast<CResultListCtrl*>(FindWindow(IDC_RESULT_LIST));
   m_list = std::make_unique<CResultListCtrlView>(*m_pListCtrl);
 
   // Exit is the OK command: wx runs TransferDataFromWindow and ends the
@@ -215,18 +216,67 @@ void CVeltranoDlg::OnBnClickedAbout() {
 }
 
 void CVeltranoDlg::RunChangeTime() {
-  // The run stays on this thread and dispatches no events until it is over.
-  // A time that cannot be turned into text is reported once afterwards, the
-  // way a failed command is.
-  try {
-    OnBnClickedChangeTime();
-  } catch (const CTimeTextException& e) {
-    m_reportError(*this, e.Message());
+  // The run stays on this thread. Between entries it lets the window paint,
+  // with input blocked (see CRunInputBlocker). A time that cannot be turned
+  // into text is reported once afterwards, the way a failed command is.
+  std::optional<CTimeTextException> error;
+  {
+    struct RunScope {
+      CVeltranoDlg& dlg;
+      explicit RunScope(CVeltranoDlg& d) : dlg(d) {
+        dlg.m_list->BeginRun();
+        wxEvtHandler::AddFilter(&dlg.m_inputBlocker);
+        dlg.m_bRunning = true;
+        dlg.m_lastPaint = std::chrono::steady_clock::now();
+      }
+      ~RunScope() {
+        dlg.m_bRunning = false;
+        wxEvtHandler::RemoveFilter(&dlg.m_inputBlocker);
+        dlg.m_list->EndRun();
+      }
+    } run(*this);
+    try {
+      OnBnClickedChangeTime();
+    } catch (const CTimeTextException& e) {
+      error = e;
+    }
+    // The final state, and whatever input came since the last paint, still
+    // with input blocked.
+    PaintRunSoFar();
   }
+  if (error) m_reportError(*this, error->Message());
+}
+
+bool CVeltranoDlg::OnEntryDone(BOOL /*stamped*/) {
+  if (std::chrono::steady_clock::now() - m_lastPaint >= m_paintInterval) PaintRunSoFar();
+  return true;
+}
+
+void CVeltranoDlg::PaintRunSoFar() {
+  // The list is laid out and drawn at once; the events then handled draw the
+  // rest of the window (and whatever was uncovered) and meet blocked input.
+  if (const int rows = m_pListCtrl->GetItemCount(); rows > 0) m_pListCtrl->EnsureVisible(rows - 1);
+  m_pListCtrl->Update();
+  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_ALL);
+  m_lastPaint = std::chrono::steady_clock::now();
+}
+
+int CVeltranoDlg::CRunInputBlocker::FilterEvent(wxEvent& event) {
+  const wxEventType type = event.GetEventType();
+  const bool input = dynamic_cast<wxMouseEvent*>(&event) || dynamic_cast<wxKeyEvent*>(&event) ||
+                     type == wxEVT_BUTTON || type == wxEVT_CONTEXT_MENU || type == wxEVT_HELP ||
+                     (type == wxEVT_CLOSE_WINDOW && static_cast<wxCloseEvent&>(event).CanVeto());
+  if (!input) return Event_Skip;
+  auto* window = dynamic_cast<wxWindow*>(event.GetEventObject());
+  if (!window || wxGetTopLevelParent(window) != &m_dialog) return Event_Skip;
+  // Taken as handled: the toolkit's own handling (a button pressed, the focus
+  // moved, the list scrolled) does not happen either.
+  return Event_Processed;
 }
 
 bool CVeltranoDlg::OnSysCommand(unsigned int nID, std::intptr_t /*lParam*/) {
   if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;
+  if (m_bRunning) return true;  // the window menu is input too
   OnBnClickedAbout();
   return true;
 }

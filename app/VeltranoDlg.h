@@ -5,11 +5,13 @@
 #pragma once
 
 #include <wx/dialog.h>
+#include <wx/eventfilter.h>
 #include <wx/filedlg.h>
 #include <wx/iconbndl.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -80,6 +82,9 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
   void SetFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
   void SetErrorReporter(ErrorReporter reporter) { m_reportError = std::move(reporter); }
+  // How long a run goes on between two paints of the window (by default a
+  // tenth of a second); zero paints after every entry.
+  void SetPaintInterval(std::chrono::milliseconds interval) { m_paintInterval = interval; }
 
   wxListCtrl& ListCtrl() { return *m_pListCtrl; }
   const wxIconBundle& Icons() const { return m_hIcon; }
@@ -91,12 +96,31 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   IResultListView& ResultList() override { return *m_list; }
   void EnableDlgItem(int id, bool enable) override;
   void SetTitle(const std::wstring& title) override;
+  // Between entries: paints what the run has done so far, at most once per
+  // paint interval.
+  bool OnEntryDone(BOOL stamped) override;
 
 #ifdef __WXMSW__
   WXLRESULT MSWWindowProc(WXUINT nMsg, WXWPARAM wParam, WXLPARAM lParam) override;
 #endif
 
  private:
+  // While a run is on, every input event meant for the dialog or one of its
+  // controls (mouse, keyboard, button commands, close requests) is taken out
+  // before anything sees it: the window is painted between entries but does
+  // not react. A close that cannot be refused (the session ends) still goes
+  // through.
+  class CRunInputBlocker : public wxEventFilter {
+   public:
+    explicit CRunInputBlocker(wxWindow& dialog) : m_dialog(dialog) {}
+    int FilterEvent(wxEvent& event) override;
+
+   private:
+    wxWindow& m_dialog;
+  };
+  // Processes the events that arrived since the last paint (input is
+  // blocked), brings the newest row into view and paints the list.
+  void PaintRunSoFar();
   void AddAboutToSystemMenu();
   // Puts `text` into the path box (as the box can show it).
   void ShowPath(const std::wstring& text);
@@ -109,10 +133,14 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   wxIconBundle m_hIcon;  // icon group 128
   wxTextCtrl* m_pPathEdit = nullptr;
   std::wstring m_strShownPath;  // what was last put into the path box
-  wxListCtrl* m_pListCtrl = nullptr;
+  CResultListCtrl* m_pListCtrl = nullptr;
   std::unique_ptr<CResultListCtrlView> m_list;
   bool m_bInitialised = false;
   FileChooser m_chooseFile;
   FolderChooser m_chooseFolder;
   ErrorReporter m_reportError;
+  CRunInputBlocker m_inputBlocker{*this};
+  bool m_bRunning = false;
+  std::chrono::milliseconds m_paintInterval{100};
+  std::chrono::steady_clock::time_point m_lastPaint;
 };

@@ -23,6 +23,14 @@ class CTestDlg : public CVeltranoDlg {
   }
   IResultListView& View() { return CVeltranoDlg::ResultList(); }
   std::vector<std::wstring> m_errors;
+  // Called between the entries of a run, before the dialog's own step.
+  std::function<void()> m_betweenEntries;
+
+ protected:
+  bool OnEntryDone(BOOL stamped) override {
+    if (m_betweenEntries) m_betweenEntries();
+    return CVeltranoDlg::OnEntryDone(stamped);
+  }
 };
 
 // Lets queued events run for about `ms` milliseconds.

@@ -3,6 +3,7 @@
 // conversion, and the list surface's widths.
 #include <gtest/gtest.h>
 #include <wx/listctrl.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
+#include "app/AboutDlg.h"
 #include "run/TimeText.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
@@ -31,6 +33,24 @@ fs::path AddFile(const fx::TempDir& dir, const std::string& name) {
 int Measured(IResultListView& view, IResultListView::Surface surface, const std::wstring& text) {
   const TextExtent e = view.MeasureText(surface, text);
   return std::max(e.cx, e.cy) + 10;
+}
+
+// The rows of the dialog's list and its columns' remembered and displayed widths.
+std::vector<std::vector<wxString>> RowsAndWidths(CTestDlg& dlg) {
+  std::vector<std::vector<wxString>> seen;
+  for (int r = 0; r < dlg.ListCtrl().GetItemCount(); ++r) {
+    seen.emplace_back();
+    for (int c = 0; c < 4; ++c) seen.back().push_back(dlg.ListCtrl().GetItemText(r, c));
+  }
+  for (int c = 0; c < 4; ++c) {
+    seen.push_back({wxString::Format("%d %d", dlg.View().GetRememberedWidth(c),
+                                     dlg.View().GetDisplayedWidth(c))});
+  }
+  return seen;
+}
+
+wxPoint Inside(wxWindow& dlg, int id) {
+  return dlg.FindWindow(id)->GetScreenRect().GetPosition() + wxPoint(5, 5);
 }
 
 // Shows the dialog, chooses `folder` through the chooser seam and presses
@@ -175,5 +195,62 @@ TEST(DialogRun, ClientWidthExcludesBorderAndVerticalScrollBar) {
   for (int r = 0; r < 60; ++r) view.InsertItem(r, L"row");
   PumpEvents(200);
   EXPECT_LT(view.GetClientWidth(), empty);  // the scroll bar takes its share
+  dlg.Hide();
+}
+
+TEST(DialogRun, ListIsPaintedBetweenEntriesWhileInputIsBlockedAndTheResultsStayTheSame) {
+  fx::TempDir folder;  // more rows than the list shows: a scroll bar comes mid-run
+  for (int i = 0; i < 12; ++i) AddFile(folder, "entry-" + std::to_string(i) + "-long-name.bin");
+  CTestDlg quiet;  // no paint between entries
+  quiet.SetPaintInterval(std::chrono::hours(1));
+  RunOver(quiet, folder.path());
+  quiet.Hide();
+
+  CTestDlg dlg;
+  dlg.SetPaintInterval(std::chrono::milliseconds(0));
+  bool inRun = false;
+  int inputSeen = 0;
+  dlg.Bind(wxEVT_BUTTON, [&](wxCommandEvent& e) { inputSeen += inRun, e.Skip(); });
+  dlg.Bind(wxEVT_CHAR_HOOK, [&](wxKeyEvent& e) { inputSeen += inRun, e.Skip(); });
+  std::vector<int> rowsWhenPainted;
+  for (wxWindow* part : dlg.ListCtrl().GetChildren()) {
+    part->Bind(wxEVT_PAINT, [&](wxPaintEvent& e) {
+      rowsWhenPainted.push_back(dlg.ListCtrl().GetItemCount());
+      e.Skip();
+    });
+  }
+  ModalGuard guard;
+  OnEachModal<CAboutDlg> closeAbout([](CAboutDlg& about) { ClickButton(about, 1); });
+  wxUIActionSimulator sim;
+  // One input per entry, so that each arrives as a user's would (the run
+  // handles events between entries).
+  const std::function<void()> inputs[] = {
+      [&] { sim.MouseMove(Inside(dlg, 2)); },  // About
+      [&] { sim.MouseClick(); },
+      [&] { sim.MouseMove(Inside(dlg, 1)); },  // Exit
+      [&] { sim.MouseClick(); },
+      [&] { sim.Char(WXK_ESCAPE); },
+      [&] { sim.Char(WXK_RETURN); },
+      [&] { dlg.Close(); },  // what the close box sends
+  };
+  dlg.m_betweenEntries = [&] {
+    const auto step = static_cast<std::size_t>(dlg.ListCtrl().GetItemCount() - 3);
+    inRun = true;
+    if (step < std::size(inputs)) inputs[step]();
+  };
+  RunOver(dlg, folder.path());
+  inRun = false;
+
+  EXPECT_EQ(inputSeen, 0);
+  EXPECT_EQ(closeAbout.Count(), 0);
+  EXPECT_TRUE(std::any_of(rowsWhenPainted.begin(), rowsWhenPainted.end(),
+                          [](int rows) { return rows > 0 && rows < 12; }));
+  EXPECT_EQ(RowsAndWidths(dlg), RowsAndWidths(quiet));
+
+  // Once the run is over the dialog reacts again, and to nothing from before.
+  sim.MouseMove(Inside(dlg, 2));
+  sim.MouseClick();
+  PumpEvents(300);
+  EXPECT_EQ(closeAbout.Count(), 1);
   dlg.Hide();
 }
