@@ -39,10 +39,12 @@ fetch_source() {
     fi
   done
   for v in $(source_versions "$pkg"); do
-    if (cd "$cache/sources" && apt-get source -q --download-only "$pkg=$v" >&2); then
+    if (cd "$cache/sources" && apt-get source -q --download-only "$pkg=$v") \
+      >>"$cache/sources/apt-source.log" 2>&1; then
       echo "$v"
       return
     fi
+    log "$pkg $v: no source of the machine serves it (see $cache/sources/apt-source.log)"
   done
   log "no source of the machine serves $pkg"
   return 1
@@ -92,15 +94,18 @@ toolchain=$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-w64-x86_64.cmake
 # GoogleTest from the sources Debian installs under /usr/src.
 log "GoogleTest $gtest_version"
 cmake -S /usr/src/googletest -B "$work/googletest" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVELTRANO_WINDOWS_PREFIX="$prefix" \
+  -DCMAKE_INSTALL_PREFIX="$prefix" \
   -Dgtest_disable_pthreads=OFF >"$work/googletest.log"
 cmake --build "$work/googletest" -j "$jobs" >>"$work/googletest.log"
 cmake --install "$work/googletest" >>"$work/googletest.log"
 
 # Debian's repacked wxWidgets source carries no libpng or zlib of its own.
 cd "$work"
-dpkg-source -x "$cache/sources/libpng1.6_${png_version#*:}.dsc" libpng >source.log
-dpkg-source -x "$cache/sources/wxwidgets3.2_${wx_version#*:}.dsc" wxwidgets >>source.log
+# apt checked the files against the archive's signed index when it fetched
+# them; dpkg-source's own signature check has no keyring here and only warns.
+dpkg-source -x "$cache/sources/libpng1.6_${png_version#*:}.dsc" libpng >source.log 2>&1
+dpkg-source -x "$cache/sources/wxwidgets3.2_${wx_version#*:}.dsc" wxwidgets >>source.log 2>&1
 
 log "libpng $png_version"
 (
