@@ -88,8 +88,7 @@ TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
     for (const fs::path& file : {chinese, invalid, unsignedFile}) InspectFile(file);
   }
   EXPECT_EQ(ReadLog(dir / "CertificateLog.log"),
-            ReadLogText(earlier) + "
-" + HeaderLine(chinese) + HeaderLine(invalid) +
+            ReadLogText(earlier) + "\n" + HeaderLine(chinese) + HeaderLine(invalid) +
                 HeaderLine(unsignedFile) + Record(74, static_cast<DWORD>(CRYPT_E_NO_MATCH)));
   EXPECT_EQ(StampsOf(chinese).modification.tv_sec, k2019Seconds);
   EXPECT_EQ(StampsOf(invalid).modification.tv_sec, k2019Seconds);
