@@ -102,7 +102,8 @@ struct ChainCase {
   Texts opus = kDefaultOpus;              // checked once the chain passed ReadOpusInfo
   Gate gate{};                            // heap requests refused or spoiled
   AfterQueryChange afterQuery{};
-  const char* wineGap = nullptr;  // the publisher link Wine does not decode, and why
+  const char* wineGap = nullptr;   // the publisher link Wine does not decode, and why
+  const char* wineSkip = nullptr;  // why the whole row cannot hold under Wine
 };
 
 void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
@@ -151,7 +152,8 @@ std::vector<ChainCase> ChainCases() {
              O other;
              other.signingTime = UtcTime("010203040506Z");
              o.moreSigners = {EncodeSignerInfo(BuildSignerSpec(other))};
-           }},
+           },
+       .wineSkip = "Wine's CryptQueryObject refuses a signature with a second signer"},
       {.name = "FirstOfTwoOpusAttributes",
        .sign =
            [](O& o) {
@@ -299,6 +301,7 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
   // `blockLog` the log's name is taken by a folder first.
   void RunAndCheck(bool blockLog) {
     const ChainCase& c = GetParam();
+    if (c.wineSkip != nullptr && WineGap(c.wineSkip)) GTEST_SKIP();
     TempDir dir;
     const fs::path target = dir / "input.exe";
     std::string content;
