@@ -88,6 +88,7 @@ log "building into $prefix"
 rm -rf "$prefix" "$cache/work-$key"
 work=$cache/work-$key
 mkdir -p "$prefix" "$work"
+trap 'log "failed: the build logs are in $work"; tail -n 30 "$work"/*.log >&2' ERR
 export CC=$host-gcc-posix CXX=$host-g++-posix
 toolchain=$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-w64-x86_64.cmake
 
@@ -96,9 +97,9 @@ log "GoogleTest $gtest_version"
 cmake -S /usr/src/googletest -B "$work/googletest" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVELTRANO_WINDOWS_PREFIX="$prefix" \
   -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -Dgtest_disable_pthreads=OFF >"$work/googletest.log"
-cmake --build "$work/googletest" -j "$jobs" >>"$work/googletest.log"
-cmake --install "$work/googletest" >>"$work/googletest.log"
+  -Dgtest_disable_pthreads=OFF >"$work/googletest.log" 2>&1
+cmake --build "$work/googletest" -j "$jobs" >>"$work/googletest.log" 2>&1
+cmake --install "$work/googletest" >>"$work/googletest.log" 2>&1
 
 # Debian's repacked wxWidgets source carries no libpng or zlib of its own.
 cd "$work"
@@ -111,9 +112,9 @@ log "libpng $png_version"
 (
   cd libpng
   ./configure --host=$host --prefix="$prefix" --disable-shared --enable-static \
-    CPPFLAGS="-I/usr/$host/include" LDFLAGS="-L/usr/$host/lib" >../libpng.log
-  make -j "$jobs" >>../libpng.log
-  make install >>../libpng.log
+    CPPFLAGS="-I/usr/$host/include" LDFLAGS="-L/usr/$host/lib" >../libpng.log 2>&1
+  make -j "$jobs" >>../libpng.log 2>&1
+  make install >>../libpng.log 2>&1
 )
 
 # Only what the dialog uses: core and base, no XML/HTML/web/media/GL.
@@ -129,9 +130,9 @@ log "wxWidgets $wx_version for MSW (the long step)"
     --without-opengl --with-libpng=sys --with-zlib=sys --without-libjpeg --without-libtiff \
     --without-expat --without-liblzma --without-libcurl --with-regex=builtin \
     CPPFLAGS="-I$prefix/include -I/usr/$host/include" LDFLAGS="-L$prefix/lib -L/usr/$host/lib" \
-    >../../wx-configure.log
-  make -j "$jobs" >../../wx-build.log
-  make install >>../../wx-build.log
+    >../../wx-configure.log 2>&1
+  make -j "$jobs" >../../wx-build.log 2>&1
+  make install >>../../wx-build.log 2>&1
 )
 
 rm -rf "$work"
