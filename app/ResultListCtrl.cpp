@@ -197,18 +197,28 @@ TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring&
 
 TextExtent CResultListCtrlView::MeasureInContext(Surface surface, const std::wstring& text) {
 #ifdef __WXMSW__
-  // A fresh device context of the header or of the list itself, in its
-  // default font (none is selected into it).
+  // A device context of the header or of the list itself, in the font that
+  // control draws with. (A fresh context's own font is the stock system
+  // font, which need not be the one drawn: measured in it, the Chinese
+  // headers came out narrower than drawn and were cut short.)
   HWND hwnd = static_cast<HWND>(m_list.GetHandle());
   if (surface == Surface::Header) {
     hwnd = reinterpret_cast<HWND>(::SendMessageW(hwnd, kLvmGetHeader, 0, 0));
   }
   TextExtent extent;
   if (HDC dc = ::GetDC(hwnd)) {
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
+    const HGDIOBJ previous = font != nullptr ? ::SelectObject(dc, font) : nullptr;
     SIZE size{};
     ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    if (previous != nullptr) ::SelectObject(dc, previous);
     ::ReleaseDC(hwnd, dc);
-    extent.cx = size.cx;
+    // The native header and list pad their text by three edges on each side
+    // (12 px at 96 dpi), more than the 10 px the column rule adds: the
+    // excess counts as part of the text, or every fitted column would end
+    // in "...".
+    const int padding = 6 * ::GetSystemMetrics(SM_CXEDGE);
+    extent.cx = size.cx + std::max(0, padding - 10);
     extent.cy = size.cy;
   }
   return extent;
