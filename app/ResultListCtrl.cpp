@@ -5,9 +5,14 @@
 #ifdef __WXMSW__
 #include <wx/msw/wrapwin.h>
 #endif
+#ifdef __WXGTK3__
+#include <dlfcn.h>
+#include <pango/pangocairo.h>
+#include <wx/fontutil.h>
+#include <wx/graphics.h>
+#endif
 
 #include <algorithm>
-#include <optional>
 
 #include "app/DisplayText.h"
 
@@ -81,6 +86,68 @@ wxString CResultListCtrl::OnGetItemText(long item, long column) const {
 }
 
 // ---------------------------------------------------------------------------
+// Text measurement
+
+#ifdef __WXGTK3__
+namespace {
+// wx 3.2 makes a new Pango layout (and context) for every text it measures;
+// this makes one the way wx does, to shape many texts in, or returns null.
+PangoLayout* MakeMeasuringLayout(wxDC& dc) {
+  // wx scales the DC's font by the screen's resolution over 96 dpi, read when
+  // the DC is made. GDK comes with wx but its headers do not: look it up.
+  using GetScreen = void* (*)();
+  using GetResolution = double (*)(void*);
+  const auto getScreen = reinterpret_cast<GetScreen>(dlsym(RTLD_DEFAULT, "gdk_screen_get_default"));
+  const auto getResolution =
+      reinterpret_cast<GetResolution>(dlsym(RTLD_DEFAULT, "gdk_screen_get_resolution"));
+  wxGraphicsContext* gc = dc.GetGraphicsContext();
+  auto* cr = gc ? static_cast<cairo_t*>(gc->GetNativeContext()) : nullptr;
+  const wxFont font = dc.GetFont();
+  if (!getScreen || !getResolution || !cr || !font.IsOk()) return nullptr;
+  void* screen = getScreen();
+  const float scale = screen ? float(getResolution(screen) / 96.0) : 1.0f;
+  if (!(scale > 0)) return nullptr;  // no resolution: leave it to the DC
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  const wxFont scaled = scale == 1.0f ? font : font.Scaled(scale);
+  pango_layout_set_font_description(layout, scaled.GetNativeFontInfo()->description);
+  return layout;
+}
+}  // namespace
+#endif
+
+CTextMeasurer::CTextMeasurer(wxWindow& window) : m_dc(&window) {
+#ifdef __WXGTK3__
+  m_pLayout = MakeMeasuringLayout(m_dc);
+#endif
+}
+
+CTextMeasurer::~CTextMeasurer() {
+#ifdef __WXGTK3__
+  if (m_pLayout) g_object_unref(m_pLayout);
+#endif
+}
+
+TextExtent CTextMeasurer::Measure(const wxString& text) {
+#ifdef __WXGTK3__
+  if (m_pLayout) {
+    // As wx measures: no size for an empty text or one without a UTF-8 form,
+    // else the layout's size in whole pixels.
+    if (text.empty()) return {};
+    const wxCharBuffer utf8 = text.utf8_str();
+    if (!utf8) return {};
+    pango_layout_set_text(m_pLayout, utf8, static_cast<int>(utf8.length()));
+    TextExtent extent;
+    pango_layout_get_pixel_size(m_pLayout, &extent.cx, &extent.cy);
+    return extent;
+  }
+#endif
+  wxCoord width = 0;
+  wxCoord height = 0;
+  m_dc.GetTextExtent(text, &width, &height);
+  return TextExtent{width, height};
+}
+
+// ---------------------------------------------------------------------------
 // The surface
 
 CResultListCtrlView::CResultListCtrlView(CResultListCtrl& list) : m_list(list) {}
@@ -91,13 +158,13 @@ void CResultListCtrlView::BeginRun() {
   m_bRunning = true;
   m_runClientWidth = m_list.GetClientSize().GetWidth();
 #ifndef __WXMSW__
-  m_runDC = std::make_unique<wxClientDC>(&m_list);
+  m_runMeasurer = std::make_unique<CTextMeasurer>(m_list);
 #endif
 }
 
 void CResultListCtrlView::EndRun() {
   m_bRunning = false;
-  m_runDC.reset();
+  m_runMeasurer.reset();
   for (auto& extents : m_runExtents) extents.clear();
 }
 
@@ -216,14 +283,10 @@ TextExtent CResultListCtrlView::MeasureInContext(Surface surface, const std::wst
   // wx's own report list draws its header inside the list control, with no
   // window of its own to open a device context on: both surfaces measure in a
   // client DC of the list control, whose font is the default GUI font (a
-  // fresh one, or the one kept for the run).
+  // fresh one, or the measurer kept for the run).
   (void)surface;
-  std::optional<wxClientDC> fresh;
-  wxClientDC& dc = m_runDC ? *m_runDC : fresh.emplace(&m_list);
-  wxCoord width = 0;
-  wxCoord height = 0;
-  dc.GetTextExtent(DisplayText(text), &width, &height);
-  return TextExtent{width, height};
+  if (m_runMeasurer) return m_runMeasurer->Measure(DisplayText(text));
+  return CTextMeasurer(m_list).Measure(DisplayText(text));
 #endif
 }
 

@@ -11,7 +11,9 @@
 
 #include "run/ResultListView.h"
 
-class wxClientDC;
+#include <wx/dcclient.h>
+
+typedef struct _PangoLayout PangoLayout;
 
 // The report-view list control of the main dialog. It keeps the rows' texts
 // itself and shows them on demand (a virtual list): rows are added and
@@ -45,6 +47,26 @@ class CResultListCtrl final : public wxListCtrl {
   bool IsCell(int row, int column) const;
 
   std::vector<std::vector<wxString>> m_rows;
+};
+
+// Measures texts as a fresh client DC of a window does (in the DC's font, the
+// window's default one), as long as nothing that decides a text's size
+// changes: the window, its font and the screen's resolution.
+class CTextMeasurer {
+ public:
+  explicit CTextMeasurer(wxWindow& window);
+  ~CTextMeasurer();
+  CTextMeasurer(const CTextMeasurer&) = delete;
+  CTextMeasurer& operator=(const CTextMeasurer&) = delete;
+
+  TextExtent Measure(const wxString& text);
+  // True when texts are shaped in one layout kept for all of them (GTK 3)
+  // rather than through the DC.
+  bool KeepsLayout() const { return m_pLayout != nullptr; }
+
+ private:
+  wxClientDC m_dc;
+  PangoLayout* m_pLayout = nullptr;
 };
 
 class CResultListCtrlView final : public IResultListView {
@@ -95,6 +117,6 @@ class CResultListCtrlView final : public IResultListView {
   // and the extents measured so far, per surface.
   bool m_bRunning = false;
   int m_runClientWidth = 0;
-  std::unique_ptr<wxClientDC> m_runDC;
+  std::unique_ptr<CTextMeasurer> m_runMeasurer;
   std::unordered_map<std::wstring, TextExtent> m_runExtents[2];
 };

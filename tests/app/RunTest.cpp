@@ -1,7 +1,8 @@
 // The change-time command on the real dialog: stamps, rows and column widths
 // in the wx list, the buttons during a run, the report of a failed time
-// conversion, and the list surface's widths.
+// conversion, and the list surface's widths and text measurement.
 #include <gtest/gtest.h>
+#include <wx/dcclient.h>
 #include <wx/listctrl.h>
 #include <wx/uiaction.h>
 
@@ -12,6 +13,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/AboutDlg.h"
+#include "app/DisplayText.h"
 #include "run/TimeText.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
@@ -182,6 +184,33 @@ TEST(DialogRun, RememberedWidthsStayWhenTheUserDragsADivider) {
   EXPECT_EQ(view.GetDisplayedWidth(3), 0);
   view.WriteColumnWidth(4, 99);
   EXPECT_EQ(view.GetRememberedWidth(4), 0);
+  dlg.Hide();
+}
+
+TEST(DialogRun, RunMeasurerGivesTheSizesOfAFreshClientDC) {
+  CTestDlg dlg;
+  dlg.Show();
+  CTextMeasurer measurer(dlg.ListCtrl());
+#ifdef __WXGTK3__
+  EXPECT_TRUE(measurer.KeepsLayout());
+#endif
+  // clang-format off
+  const std::vector<wxString> texts = {
+      L"", L"-", L" ", L"  spaced  ", L"Setup-1234.exe", L"WWWWiiii.dll", L"0123456789",
+      L"2021/03/01 08:00:00", L"说明文档-17.txt", L"更改文件修改时间为数字签名时间戳 V1.0",
+      L"Ünïcödé-файл-ملف-קובץ-ファイル-ไฟล์.bin", L"e\u0301\u0302a\u0308\u20DD", L"tab\there",
+      L"\U0001F600\U0001F44D\U0001F3FD\U0001F468\u200D\U0001F469", L"two\nlines", L"\u200B\uFEFF",
+      L"\u202Eexe.txt", DisplayText(L"odd-\xDC80\xDCFF-name.bin"), wxString(5000, L'x'),
+      wxString(400, L'说') + L"-\u0627\u0644"};
+  // clang-format on
+  for (const wxString& text : texts) {
+    wxCoord width = -1;
+    wxCoord height = -1;
+    wxClientDC(&dlg.ListCtrl()).GetTextExtent(text, &width, &height);
+    const TextExtent extent = measurer.Measure(text);
+    EXPECT_EQ(extent.cx, width) << text.utf8_string();
+    EXPECT_EQ(extent.cy, height) << text.utf8_string();
+  }
   dlg.Hide();
 }
 
