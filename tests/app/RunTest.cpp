@@ -71,7 +71,7 @@ TEST(DialogRun, RunStampsOnlyTimestampedFilesFillsOneRowPerEntryAndFitsTheColumn
   fx::TempDir work;
   vt::CurrentDirectory logHere(work.path());  // CertificateLog.log goes here
   fx::TempDir folder;
-  const fs::path signedExe = folder / "signed.exe";
+  const fs::path signedExe = folder / "验证签名.exe";  // the last entry
   const fs::path noTimestamp = folder / "no-timestamp.exe";
   fx::WriteFile(signedExe, fx::BuildSignedPe());
   fx::SignatureOptions withoutTimestamp;
@@ -108,9 +108,9 @@ TEST(DialogRun, RunStampsOnlyTimestampedFilesFillsOneRowPerEntryAndFitsTheColumn
   EXPECT_EQ(rows, (std::vector<std::vector<wxString>>{
                       {"no-timestamp.exe", old, "-", dir},
                       {wxString(L"odd-\uFFFD-name.bin"), old, "-", dir},
-                      {"signed.exe", old, wxString(L"2019/04/05 14:07:08"), dir},
                       {"sub", old, "-", dir},
                       {wxString(L"较长的文件名-0123.dat"), old, "-", dir},
+                      {wxString(L"验证签名.exe"), old, wxString(L"2019/04/05 14:07:08"), dir},
                   }));
 
   // The new time is shown only once the file carries it.
@@ -118,19 +118,23 @@ TEST(DialogRun, RunStampsOnlyTimestampedFilesFillsOneRowPerEntryAndFitsTheColumn
 
   // Columns 0 to 2: the widest of header and cells; displayed as remembered.
   IResultListView& view = dlg.View();
-  int sum = 0;
+  int widths[3] = {};
+  int newTimeBeforeLastRow = 0;
   for (int c = 0; c < 3; ++c) {
-    int widest = Measured(view, IResultListView::Surface::Header, kColumnHeaders[c]);
+    int& widest = widths[c] = Measured(view, IResultListView::Surface::Header, kColumnHeaders[c]);
     for (const auto& row : rows) {
+      if (c == 2 && &row == &rows.back()) newTimeBeforeLastRow = widest;
       widest = std::max(widest, Measured(view, IResultListView::Surface::List,
                                          row[static_cast<std::size_t>(c)].ToStdWstring()));
     }
     EXPECT_EQ(view.GetRememberedWidth(c), widest) << c;
     EXPECT_EQ(view.GetDisplayedWidth(c), widest) << c;
-    sum += widest;
   }
-  // The last column reaches the right edge (the folder text is short).
-  const int remaining = view.GetClientWidth() - sum;
+  // The last column reaches the right edge as it was when the last row's
+  // folder was fitted (the folder text is short). That row's new time widens
+  // column 2 only afterwards: the columns then reach past the edge.
+  ASSERT_LT(newTimeBeforeLastRow, widths[2]);
+  const int remaining = view.GetClientWidth() - widths[0] - widths[1] - newTimeBeforeLastRow;
   ASSERT_GT(remaining, Measured(view, IResultListView::Surface::List, folder.path().wstring()));
   EXPECT_EQ(view.GetRememberedWidth(3), remaining);
   EXPECT_EQ(view.GetDisplayedWidth(3), remaining);
