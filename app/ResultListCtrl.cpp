@@ -164,6 +164,7 @@ void CResultListCtrlView::BeginRun() {
 
 void CResultListCtrlView::EndRun() {
   m_bRunning = false;
+  m_bColumnsFrozen = false;
   m_runMeasurer.reset();
   for (auto& extents : m_runExtents) extents.clear();
 }
@@ -215,7 +216,7 @@ void CResultListCtrlView::DeleteAllItems() { m_list.DeleteAllRows(); }
 int CResultListCtrlView::GetColumnCount() { return m_list.GetColumnCount(); }
 
 void CResultListCtrlView::WriteColumn(int column, const std::wstring& text, int width) {
-  if (!IsColumn(column)) return;
+  if (m_bColumnsFrozen || !IsColumn(column)) return;
   wxListItem item;
   item.SetMask(wxLIST_MASK_TEXT | wxLIST_MASK_FORMAT | wxLIST_MASK_WIDTH);
   item.SetText(DisplayText(text));
@@ -226,7 +227,7 @@ void CResultListCtrlView::WriteColumn(int column, const std::wstring& text, int 
 }
 
 void CResultListCtrlView::WriteColumnWidth(int column, int width) {
-  if (!IsColumn(column)) return;
+  if (m_bColumnsFrozen || !IsColumn(column)) return;
   // A width the control already shows is not given again: the control would
   // only lay itself out anew for nothing.
   if (m_list.GetColumnWidth(column) != DisplayableWidth(width))
@@ -253,6 +254,7 @@ int CResultListCtrlView::GetClientWidth() {
 }
 
 TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring& text) {
+  if (m_bColumnsFrozen) return {};
   if (!m_bRunning) return MeasureInContext(surface, text);
   auto& extents = m_runExtents[surface == Surface::Header ? 0 : 1];
   if (const auto found = extents.find(text); found != extents.end()) return found->second;

@@ -82,6 +82,10 @@ class CResultListCtrlView final : public IResultListView {
   // The client width is the one at the start of the run.
   void BeginRun();
   void EndRun();
+  // While the columns are frozen (during a run, between two fittings of the
+  // rows added meanwhile) they keep their widths: a text measures as empty
+  // without being shaped and the widths written are dropped.
+  void FreezeColumns(bool freeze) { m_bColumnsFrozen = freeze; }
 
   void SetExtendedStyle(DWORD styles) override;
   DWORD GetExtendedStyle() const { return m_dwExtendedStyle; }
@@ -116,6 +120,7 @@ class CResultListCtrlView final : public IResultListView {
   // During a run: the measuring context (where the toolkit has one to keep)
   // and the extents measured so far, per surface.
   bool m_bRunning = false;
+  bool m_bColumnsFrozen = false;
   int m_runClientWidth = 0;
   std::unique_ptr<CTextMeasurer> m_runMeasurer;
   std::unordered_map<std::wstring, TextExtent> m_runExtents[2];

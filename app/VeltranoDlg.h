@@ -118,9 +118,17 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
    private:
     wxWindow& m_dialog;
   };
-  // Processes the events that arrived since the last paint (input is
+  // Fits the columns to the rows the run added since the last fitting, then
+  // processes the events that arrived since the last paint (input is
   // blocked), brings the newest row into view and paints the list.
   void PaintRunSoFar();
+  // During a run the columns stay frozen while entries are processed; before
+  // each paint the rows added meanwhile are fitted, row by row in the run's
+  // own order. The widths are those that fitting each row as it came gives
+  // (the run's fitting reads and writes nothing else), and their texts are
+  // measured one after another while the measuring code stays warm, instead
+  // of each amid an entry's file work.
+  void FitRowsSoFar();
   void AddAboutToSystemMenu();
   // Puts `text` into the path box (as the box can show it).
   void ShowPath(const std::wstring& text);
@@ -141,6 +149,7 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   ErrorReporter m_reportError;
   CRunInputBlocker m_inputBlocker{*this};
   bool m_bRunning = false;
+  int m_nFittedRows = 0;  // rows of the run whose columns are fitted
   std::chrono::milliseconds m_paintInterval{100};
   std::chrono::steady_clock::time_point m_lastPaint;
 };
