@@ -83,7 +83,9 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   void SetFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
   void SetErrorReporter(ErrorReporter reporter) { m_reportError = std::move(reporter); }
   // How long a run goes on between two paints of the window (by default a
-  // tenth of a second); zero paints after every entry.
+  // fifth of a second: rows still come into view five times a second, and a
+  // paint, which lays out and draws the whole visible list, takes a few
+  // milliseconds); zero paints after every entry.
   void SetPaintInterval(std::chrono::milliseconds interval) { m_paintInterval = interval; }
 
   wxListCtrl& ListCtrl() { return *m_pListCtrl; }
@@ -150,6 +152,6 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   CRunInputBlocker m_inputBlocker{*this};
   bool m_bRunning = false;
   int m_nFittedRows = 0;  // rows of the run whose columns are fitted
-  std::chrono::milliseconds m_paintInterval{100};
+  std::chrono::milliseconds m_paintInterval{200};
   std::chrono::steady_clock::time_point m_lastPaint;
 };
