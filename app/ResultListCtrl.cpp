@@ -25,9 +25,8 @@ constexpr UINT kLvmSetExtendedListViewStyle = 0x1036;  // LVM_SETEXTENDEDLISTVIE
 #endif
 
 namespace {
-// Texts remembered per surface during a run before the memory starts over:
-// repeated texts (the folder, "-", shared times) come back long before.
-constexpr std::size_t kRememberedExtents = 4096;
+// Slots for the extents remembered during a run.
+constexpr std::size_t kRememberedExtents = 1024;
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -63,10 +62,11 @@ void CResultListCtrl::SetCell(int row, int column, const wxString& text) {
   RefreshItem(row);
 }
 
-wxString CResultListCtrl::Cell(int row, int column) const {
+const wxString& CResultListCtrl::Cell(int row, int column) const {
+  static const wxString none;
   return IsCell(row, column)
              ? m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]
-             : wxString();
+             : none;
 }
 
 void CResultListCtrl::DeleteAllRows() {
@@ -166,7 +166,7 @@ void CResultListCtrlView::EndRun() {
   m_bRunning = false;
   m_bColumnsFrozen = false;
   m_runMeasurer.reset();
-  for (auto& extents : m_runExtents) extents.clear();
+  m_runExtents.clear();
 }
 
 void CResultListCtrlView::SetExtendedStyle(DWORD styles) {
@@ -256,12 +256,17 @@ int CResultListCtrlView::GetClientWidth() {
 TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring& text) {
   if (m_bColumnsFrozen) return {};
   if (!m_bRunning) return MeasureInContext(surface, text);
-  auto& extents = m_runExtents[surface == Surface::Header ? 0 : 1];
-  if (const auto found = extents.find(text); found != extents.end()) return found->second;
-  if (extents.size() >= kRememberedExtents) extents.clear();
-  const TextExtent extent = MeasureInContext(surface, text);
-  extents.emplace(text, extent);
-  return extent;
+  if (m_runExtents.empty()) m_runExtents.resize(kRememberedExtents);
+  RememberedExtent& slot =
+      m_runExtents[(std::hash<std::wstring>()(text) + static_cast<std::size_t>(surface)) %
+                   kRememberedExtents];
+  if (!slot.used || slot.surface != surface || slot.text != text) {
+    slot.extent = MeasureInContext(surface, text);
+    slot.used = true;
+    slot.surface = surface;
+    slot.text = text;
+  }
+  return slot.extent;
 }
 
 TextExtent CResultListCtrlView::MeasureInContext(Surface surface, const std::wstring& text) {

@@ -2,16 +2,14 @@
 // and the column fitting.
 #pragma once
 
+#include <wx/dcclient.h>
 #include <wx/listctrl.h>
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "run/ResultListView.h"
-
-#include <wx/dcclient.h>
 
 typedef struct _PangoLayout PangoLayout;
 
@@ -35,7 +33,7 @@ class CResultListCtrl final : public wxListCtrl {
   // Sets one cell; a cell that does not exist is ignored.
   void SetCell(int row, int column, const wxString& text);
   // The cell's text; empty for a cell that does not exist.
-  wxString Cell(int row, int column) const;
+  const wxString& Cell(int row, int column) const;
   void DeleteAllRows();
   // Adds an empty cell at `column` to every row (a column was inserted there).
   void InsertCellColumn(int column);
@@ -77,7 +75,7 @@ class CResultListCtrlView final : public IResultListView {
 
   // From BeginRun to EndRun (one change-time run) nothing that decides a
   // measured extent changes: the control and its default font stay. One
-  // measuring context then serves the whole run and a text measured once is
+  // measurer then serves the whole run and a text measured once is mostly
   // not measured again, which gives the widths a fresh context per text gives.
   // The client width is the one at the start of the run.
   void BeginRun();
@@ -117,11 +115,19 @@ class CResultListCtrlView final : public IResultListView {
   // The width the program last gave each column. The displayed width lives in
   // the control and follows the user's dragging; this one never does.
   std::vector<int> m_rememberedWidths;
-  // During a run: the measuring context (where the toolkit has one to keep)
-  // and the extents measured so far, per surface.
+  // During a run: the measurer (where the toolkit has one to keep) and the
+  // extents measured so far, one per slot chosen by the text: a text that
+  // comes back (the folder, "-", a time many files share) keeps its slot,
+  // while texts seen once only take turns in theirs.
+  struct RememberedExtent {
+    bool used = false;
+    Surface surface = Surface::List;
+    std::wstring text;
+    TextExtent extent;
+  };
   bool m_bRunning = false;
   bool m_bColumnsFrozen = false;
   int m_runClientWidth = 0;
   std::unique_ptr<CTextMeasurer> m_runMeasurer;
-  std::unordered_map<std::wstring, TextExtent> m_runExtents[2];
+  std::vector<RememberedExtent> m_runExtents;
 };
