@@ -125,11 +125,11 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   // blocked), brings the newest row into view and paints the list.
   void PaintRunSoFar();
   // During a run the columns stay frozen while entries are processed; before
-  // each paint the rows added meanwhile are fitted, row by row in the run's
-  // own order. The widths are those that fitting each row as it came gives
-  // (the run's fitting reads and writes nothing else), and their texts are
-  // measured one after another while the measuring code stays warm, instead
-  // of each amid an entry's file work.
+  // each paint the rows added meanwhile are fitted, row by row in the order
+  // the run fits a row. Fitting depends only on the rows' final cells, the
+  // widths so far and the client width, so the widths come out as fitting
+  // each row as it came gives them; the texts are measured one after another
+  // while the measuring code stays warm, not each amid an entry's file work.
   void FitRowsSoFar();
   void AddAboutToSystemMenu();
   // Puts `text` into the path box (as the box can show it).
