@@ -4,8 +4,6 @@
 #include <cwchar>
 #include <limits>
 
-#include "engine/LogStream.h"
-
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -47,15 +45,7 @@ veltrano::HeapPtr<wchar_t> DuplicateWideString(LPCWSTR psz) {
   return copy;
 }
 
-CCertificate::CCertificate() {
-  m_log.imbue(veltrano::LogLocale());
-  m_log.open(kLogFileName, std::ios::out | std::ios::app);
-  if (!m_log.is_open()) {
-    m_log.setstate(std::ios::failbit);
-  } else {
-    m_log.clear();
-  }
-}
+CCertificate::CCertificate() { m_log.open(kLogFileName); }
 
 CCertificate::~CCertificate() {
   m_log.close();
@@ -70,16 +60,16 @@ CCertificate::~CCertificate() {
 
 void CCertificate::ReportError(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
-  m_log << L"Certificate" << L"[" << nSite << L"]:" << std::endl;
+  // Both lines go out with one flush, so the record reaches the file whole.
   // The operands are written left to right, so the code is read only after
   // the message is out.
-  m_log << pszMessage << L"[0x" << std::hex << GetLastError() << L"]" << std::dec << std::endl;
+  m_log << L"Certificate" << L"[" << nSite << L"]:\n"
+        << pszMessage << L"[0x" << std::hex << GetLastError() << L"]" << std::dec << std::endl;
 }
 
 void CCertificate::ReportAllocationFailure(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
-  m_log << L"Certificate" << L"[" << nSite << L"]:" << std::endl;
-  m_log << pszMessage << std::endl;
+  m_log << L"Certificate" << L"[" << nSite << L"]:\n" << pszMessage << std::endl;
 }
 
 BOOL CCertificate::ReadSignerInfo() {

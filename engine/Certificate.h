@@ -6,13 +6,14 @@
 // into m_log, then calls ReadSignerInfo, ReadOpusInfo, ReadCounterSignerInfo
 // and StampFileTime in that order, stopping at the first that returns FALSE.
 // Failed platform calls and failed heap requests are recorded in the log
-// "CertificateLog.log", which the inspector keeps open for its whole life.
+// "CertificateLog.log", which the inspector keeps open for its whole life
+// (until a write to it fails). Each record reaches the file in one write.
 #pragma once
 
-#include <fstream>
 #include <string>
 
 #include "engine/Heap.h"
+#include "engine/LogStream.h"
 #include "platform/Win32.h"
 
 class CCertificate {
@@ -56,7 +57,7 @@ class CCertificate {
   veltrano::HeapPtr<wchar_t> m_pszMoreInfoLink;
   veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pSignerInfo;
   veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pCounterSignerInfo;
-  std::wofstream m_log;
+  veltrano::LogStream m_log;
 
  private:
   // A heap request failed: the site line and the message alone.

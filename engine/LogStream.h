@@ -1,16 +1,87 @@
-// The character conversion of the diagnostic log.
+// The diagnostic log as a file: a wide output stream that appends UTF-8 text
+// to "CertificateLog.log" in whole pieces.
 //
-// The log is UTF-8 without a byte-order mark: ASCII text comes out byte for
-// byte, any other character of a path is written in full, and the escape code
-// points that carry undecodable file-name bytes (see platform/WideText.h) are
-// written back as those bytes. No character ends a line early.
+// The stream keeps what is written until it is flushed (std::endl) and then
+// hands it to the file in one write, so a line, or a record whose two lines
+// are flushed together, is never cut by another process appending to the
+// same log. Only a regular file (or one the open creates) counts as open; the
+// open never waits (a FIFO of that name is refused at once). A log that does
+// not end in a line break gets one before the first piece, so a line that an
+// earlier run left unfinished is never continued. A write that fails closes
+// the log: what follows is dropped.
+//
+// Text is UTF-8 without a byte-order mark: ASCII comes out byte for byte, any
+// other character of a path in full, the escape code points that carry
+// undecodable file-name bytes (platform/WideText.h) as those bytes, and a
+// character with no encoding as U+FFFD. On Windows each "\n" is stored as
+// CR LF, as a text-mode file stores it.
 #pragma once
 
-#include <locale>
+#include <cstdint>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <string_view>
 
 namespace veltrano {
 
-// The locale to imbue into the log stream before it is opened.
-std::locale LogLocale();
+class LogFileBuf : public std::wstreambuf {
+ public:
+  LogFileBuf() = default;
+  ~LogFileBuf() override;
+  LogFileBuf(const LogFileBuf&) = delete;
+  LogFileBuf& operator=(const LogFileBuf&) = delete;
+
+  // False when no regular file could be opened or created.
+  bool open(const char* name);
+  bool is_open() const;
+  // Writes what is pending, then closes. False when that write failed.
+  bool close();
+
+  // Which file, and how long it was when opened plus what was written since.
+  struct FileEnd {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    std::uint64_t size = 0;
+  };
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const wchar_t* s, std::streamsize n) override;
+  int sync() override;
+
+ private:
+  void Append(wchar_t c);
+
+  std::intptr_t m_file = -1;  // a descriptor, or a HANDLE on Windows
+  FileEnd m_end;
+  std::string m_pending;        // converted bytes not yet written
+  wchar_t m_highSurrogate = 0;  // the first half of a pair (16-bit wchar_t)
+  bool m_startLine = false;     // the file did not end in a line break
+};
+
+// The log's stream: is_open, open and close as a file stream has them.
+class LogStream : public std::wostream {
+ public:
+  LogStream() : std::wostream(&m_buf) {}
+  bool is_open() const { return m_buf.is_open(); }
+  // Opens `name` for appending; sets failbit when that fails.
+  void open(const char* name);
+  void close();
+
+ private:
+  LogFileBuf m_buf;
+};
+
+// What went wrong with the log since the last call (the first trouble only),
+// for a caller that tells the user about it; the inspector never does.
+enum class LogTrouble { kNone, kCannotOpen, kWriteFailed };
+LogTrouble TakeLogTrouble();
+
+// The text with every control character (U+0000..U+001F, U+007F..U+009F) and
+// the percent sign written as percent escapes: '%' and two upper-case hex
+// digits per UTF-8 byte ("%0A" for a line feed, "%25" for '%'). A name
+// escaped this way fits on one line and reads back with any percent-decoder.
+std::wstring PercentEscaped(std::wstring_view text);
 
 }  // namespace veltrano

@@ -1,10 +1,16 @@
 #include "run/BatchCommand.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 
+#include "engine/LogStream.h"
 #include "platform/WideText.h"
 
 namespace veltrano {
@@ -18,46 +24,148 @@ constexpr char kUsage[] =
     "把文件的修改时间改为其数字签名的时间戳时间。路径是一个文件，或一个文件夹\n"
     "（处理其中每个条目，不进入子文件夹）。只有带时间戳签名的文件会被更改。\n"
     "\n"
-    "结果输出到标准输出：第一行为列标题，之后每个条目一行，依次为文件名、原时间、\n"
-    "新时间（未更改为“-”）和路径，以制表符分隔；内容中的制表符、换行符和反斜杠\n"
-    "写作 \\t、\\n 和 \\\\。诊断日志追加到当前目录下的 CertificateLog.log。\n"
+    "结果输出到标准输出：第一行为列标题，之后每个条目处理完即输出一行，依次为\n"
+    "文件名、原时间、新时间（未更改为“-”）和路径，以制表符分隔；内容中的控制\n"
+    "字符和百分号写作百分号转义（%09 制表符、%0A 换行符、%25 百分号，依 UTF-8\n"
+    "字节）。诊断日志追加到当前目录下的 CertificateLog.log。\n"
     "\n"
     "选项：\n"
     "  -h, --help   显示本帮助\n"
     "\n"
-    "退出状态：0 运行完成；2 参数错误或路径无法访问。\n";
+    "退出状态：0 运行完成；1 路径无法读取或结果无法输出（运行停止）；2 参数错误\n"
+    "或路径无法访问；130/143 被 SIGINT/SIGTERM 中断（当前条目完成后停止）。\n";
 
-// A cell with the characters that would break the line format escaped; the
-// backslash too, so that every printed cell reads back unambiguously.
-std::string EscapeCell(const std::wstring& cell) {
-  std::wstring escaped;
-  escaped.reserve(cell.size());
-  for (wchar_t c : cell) {
-    switch (c) {
-      case L'\t':
-        escaped += L"\\t";
-        break;
-      case L'\n':
-        escaped += L"\\n";
-        break;
-      case L'\\':
-        escaped += L"\\\\";
-        break;
-      default:
-        escaped += c;
+// The signal that asked the run to stop, or 0.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int signo) { g_stopSignal = signo; }
+
+// For the length of a run: SIGINT and SIGTERM let the current entry finish
+// and then end the walk (unless they were ignored when the run began, as for
+// a background job), and a reader that goes away makes a write fail instead
+// of ending the process.
+class StopSignals {
+ public:
+  StopSignals() {
+    g_stopSignal = 0;
+    for (Saved& s : m_saved) {
+      s.previous = std::signal(s.signo, s.handler);
+      if (s.previous == SIG_IGN) std::signal(s.signo, SIG_IGN);
     }
   }
-  // Undecodable name bytes are printed as those bytes again.
-  return BytesFromWideReplacing(escaped);
+  ~StopSignals() {
+    for (const Saved& s : m_saved) {
+      if (s.previous != SIG_ERR) std::signal(s.signo, s.previous);
+    }
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct Saved {
+    int signo;
+    void (*handler)(int);
+    void (*previous)(int) = SIG_DFL;
+  };
+#ifdef SIGPIPE
+  Saved m_saved[3] = {{SIGINT, OnStopSignal}, {SIGTERM, OnStopSignal}, {SIGPIPE, SIG_IGN}};
+#else
+  Saved m_saved[2] = {{SIGINT, OnStopSignal}, {SIGTERM, OnStopSignal}};
+#endif
+};
+
+// A closed standard stream would be taken by the next file opened (the log
+// could receive the rows). Each is held by /dev/null opened read-only, so
+// writes to a closed output still fail.
+void HoldClosedStandardStreams() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDONLY);
+  }
+#endif
 }
 
-void PrintLine(std::ostream& out, const std::vector<std::wstring>& cells) {
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    if (i != 0) out << '\t';
-    out << EscapeCell(cells[i]);
-  }
-  out << '\n';
+// A cell with every control character and the percent sign escaped (see
+// PercentEscaped): the separators and line breaks of the format never occur
+// in a cell, and path separators stay as they are.
+std::string EscapeCell(const std::wstring& cell) {
+  // Undecodable name bytes are printed as those bytes again.
+  return BytesFromWideReplacing(PercentEscaped(cell));
 }
+
+std::string FormatLine(const std::vector<std::wstring>& cells) {
+  std::string line;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i != 0) line += '\t';
+    line += EscapeCell(cells[i]);
+  }
+  return line;
+}
+
+// Writes one line and flushes it; false when it did not get out.
+bool PrintLine(std::ostream& out, const std::string& line) {
+  out << line << '\n';
+  out.flush();
+  return out.good();
+}
+
+std::string ErrorText(DWORD code) {
+  char text[64];
+  const char* what = code == ERROR_ACCESS_DENIED          ? "拒绝访问，"
+                     : code == ERROR_FILENAME_EXCED_RANGE ? "路径过长，"
+                     : code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND ? "路径不存在，"
+                                                                                    : "";
+  std::snprintf(text, sizeof text, "%s错误代码 0x%lx", what, static_cast<unsigned long>(code));
+  return text;
+}
+
+// The run of the headless command: every row is printed and flushed once its
+// entry is done and then forgotten, so memory does not grow with the number
+// of entries. The walk ends after the current entry when a row cannot be
+// printed (before any further file is changed) or a stop signal came.
+class CPrintingDialog final : public CBatchDialog {
+ public:
+  CPrintingDialog(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+
+  std::optional<std::string> m_unprinted;  // the row that could not be printed
+  std::optional<DWORD> m_searchError;
+
+ protected:
+  bool OnEntryDone(BOOL) override {
+    for (const std::vector<std::wstring>& row : m_list.Rows()) {
+      const std::string line = FormatLine(row);
+      if (!m_unprinted && !PrintLine(m_out, line)) m_unprinted = line;
+    }
+    m_list.DropRows();
+    ReportLogTrouble();
+    return !m_unprinted && g_stopSignal == 0;
+  }
+
+  void OnSearchFailed(DWORD dwError) override {
+    // A folder without any entry, not even "." (a drive's root on Windows),
+    // is an empty folder.
+    if (!(m_strFileName.empty() && dwError == ERROR_FILE_NOT_FOUND)) m_searchError = dwError;
+  }
+
+ private:
+  // Tells once per run that the log could not be opened or written.
+  void ReportLogTrouble() {
+    if (m_logTroubleShown) return;
+    const LogTrouble trouble = TakeLogTrouble();
+    if (trouble == LogTrouble::kNone) return;
+    m_logTroubleShown = true;
+    m_err << kProgram << ": "
+          << (trouble == LogTrouble::kCannotOpen
+                  ? "无法打开诊断日志 CertificateLog.log，诊断记录被丢弃（结果不受影响）"
+                  : "诊断日志 CertificateLog.log 写入失败，部分诊断记录被丢弃（结果不受影响）")
+          << std::endl;
+  }
+
+  std::ostream& m_out;
+  std::ostream& m_err;
+  bool m_logTroubleShown = false;
+};
 
 // The path as a chooser reports it: absolute, without "." or ".." steps and
 // without a trailing separator (except the root itself).
@@ -67,6 +175,36 @@ std::filesystem::path ChooserPath(const std::string& arg, std::error_code& ec) {
   std::string text = path.lexically_normal().native();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   return std::filesystem::path(text);
+}
+
+// Prints the header, runs the change-time command and says how it ended;
+// the exit status. `what` names the chosen path in a message.
+int RunAndReport(CPrintingDialog& dialog, std::ostream& out, std::ostream& err,
+                 const std::string& what) {
+  if (!PrintLine(out, FormatLine({std::begin(kColumnHeaders), std::end(kColumnHeaders)}))) {
+    err << kProgram << ": 无法写出结果，未做任何更改\n";
+    return kBatchExitFailed;
+  }
+  try {
+    dialog.OnBnClickedChangeTime();
+  } catch (const CTimeTextException& error) {
+    err << kProgram << ": 有时间无法转换为文本，相应单元格留空：" << error.what() << '\n';
+  }
+  if (dialog.m_unprinted) {
+    err << kProgram << ": 无法写出结果，运行已停止；未能写出的一行：" << *dialog.m_unprinted
+        << '\n';
+    return kBatchExitFailed;
+  }
+  if (dialog.m_searchError) {
+    err << kProgram << ": 无法读取" << what << "（" << ErrorText(*dialog.m_searchError) << "）\n";
+    return kBatchExitFailed;
+  }
+  if (const int signo = g_stopSignal; signo != 0) {
+    err << kProgram << ": 收到" << (signo == SIGINT ? "SIGINT" : "SIGTERM")
+        << "，已在当前条目完成后停止\n";
+    return 128 + signo;
+  }
+  return kBatchExitOk;
 }
 
 int Fail(std::ostream& err, const std::string& message) {
@@ -100,34 +238,24 @@ int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std
     const bool missing = arg.empty() || errno == ENOENT || errno == ENOTDIR;
     return Fail(err, (missing ? "路径不存在：" : "无法访问路径：") + arg);
   }
+  const bool isFolder = S_ISDIR(st.st_mode);
   std::error_code ec;
   const std::filesystem::path path = ChooserPath(arg, ec);
   if (ec) return Fail(err, "无法访问路径：" + arg);
 
-  CBatchDialog dialog;
+  HoldClosedStandardStreams();
+  const StopSignals stopSignals;
+  TakeLogTrouble();  // only this run's troubles are told
+  CPrintingDialog dialog(out, err);
   dialog.InitResultList();
-  if (S_ISDIR(st.st_mode)) {
+  if (isFolder) {
     dialog.SelectFolder(WideFromBytes(path.native()));
   } else {
     dialog.SelectFile(WideFromBytes(path.native()), WideFromBytes(path.filename().native()),
                       WideFromBytes(path.parent_path().native()));
   }
 
-  std::optional<CTimeTextException> timeError;
-  try {
-    dialog.OnBnClickedChangeTime();
-  } catch (const CTimeTextException& error) {
-    timeError = error;
-  }
-
-  PrintLine(out, {std::begin(kColumnHeaders), std::end(kColumnHeaders)});
-  for (const std::vector<std::wstring>& row : dialog.m_list.Rows()) PrintLine(out, row);
-  out.flush();
-  if (timeError) {
-    err << kProgram << ": "
-        << "有时间无法转换为文本，相应单元格留空：" << timeError->what() << '\n';
-  }
-  return kBatchExitOk;
+  return RunAndReport(dialog, out, err, (isFolder ? "文件夹：" : "文件：") + arg);
 }
 
 }  // namespace veltrano

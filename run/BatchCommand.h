@@ -26,15 +26,21 @@ class CBatchDialog : public CVeltranoDlgCore {
 namespace veltrano {
 
 inline constexpr int kBatchExitOk = 0;
+inline constexpr int kBatchExitFailed = 1;
 inline constexpr int kBatchExitUsage = 2;
 
 // Runs the command with its arguments (argv without the program name; each
 // argument is bytes, so names that are not valid UTF-8 work). Prints a header
-// line and one tab-separated line per row to `out`, the usage for --help, and
-// one-line messages (a wrong argument, a time that could not be shown) to
-// `err`. The log "CertificateLog.log" goes to the current directory. Returns
-// kBatchExitOk after a run or --help, kBatchExitUsage for no path, more than
-// one, an unknown option or a path that cannot be reached.
+// line and then each row, tab-separated and flushed, as soon as its entry is
+// done to `out`, the usage for --help, and one-line messages (a wrong
+// argument, a time that could not be shown, a log that cannot be written, why
+// the run stopped) to `err`. The log "CertificateLog.log" goes to the current
+// directory. Returns kBatchExitOk after a run or --help; kBatchExitFailed when
+// the path cannot be listed or read, or a row cannot be written (the run stops
+// there, before any further file is changed); kBatchExitUsage for no path,
+// more than one, an unknown option or a path that cannot be reached; 128 plus
+// the signal's number after SIGINT or SIGTERM, which end the run once the
+// current entry is done.
 int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace veltrano

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cwchar>
 
+#include "engine/LogStream.h"
+#include "platform/ChosenFile.h"
+
 namespace {
 
 // Expected content and format of the embedded signature query.
@@ -159,8 +162,14 @@ void CVeltranoDlgCore::OnBnClickedChangeTime() {
 
 void CVeltranoDlgCore::WalkPath() {
   WIN32_FIND_DATAW findData{};
-  const FindHandle search(FindFirstFileW(m_strPath.c_str(), &findData));
-  if (search.get() == INVALID_HANDLE_VALUE) return;
+  // A file chosen by itself is searched for as exactly that file, whatever
+  // its name holds; only a folder choice's pattern lists a folder.
+  const FindHandle search(m_strFileName.empty() ? FindFirstFileW(m_strPath.c_str(), &findData)
+                                                : FindChosenFileW(m_strPath.c_str(), &findData));
+  if (search.get() == INVALID_HANDLE_VALUE) {
+    OnSearchFailed(GetLastError());
+    return;
+  }
   do {
     const bool isDirectory = (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!isDirectory || !IsDotEntry(findData)) {
@@ -180,10 +189,16 @@ void CVeltranoDlgCore::SetTimeCell(int row, int column, const FILETIME& ft) {
 
 BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData) {
   CCertificate certificate;
+  return ProcessFile(findData, certificate);
+}
+
+BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificate& certificate) {
   const std::wstring name = EntryName(findData);
   certificate.m_strFile = m_strFolder + kPathSeparator + name;
+  // Escaped, so that no name can break the line or forge a record.
   if (certificate.m_log.is_open()) {
-    certificate.m_log << L"Analyze Signed File[" << certificate.m_strFile << L"]" << std::endl;
+    certificate.m_log << L"Analyze Signed File[" << veltrano::PercentEscaped(certificate.m_strFile)
+                      << L"]" << std::endl;
   }
 
   IResultListView& list = ResultList();

@@ -74,12 +74,15 @@ class CVeltranoDlgCore {
   // enabled by then) for the caller to show.
   void OnBnClickedChangeTime();
   // Every entry the search for m_strPath returns, except the "." and ".."
-  // folders, goes to ProcessFile; nothing is descended into.
+  // folders, goes to ProcessFile; nothing is descended into. After a
+  // single-file choice (m_strFileName set) the search yields that file alone.
   void WalkPath();
   // One entry: the log's header line, its row (name, old time, folder), the
   // signature query and the inspector's chain, then the new time or "-".
   // Nonzero when the file's last-write time was set.
   BOOL ProcessFile(const WIN32_FIND_DATAW& findData);
+  // The same with an inspector the caller built (and may look into after).
+  BOOL ProcessFile(const WIN32_FIND_DATAW& findData, CCertificate& certificate);
 
  protected:
   virtual IResultListView& ResultList() = 0;
@@ -92,6 +95,10 @@ class CVeltranoDlgCore {
   // next one. Returning false ends the walk there. `stamped` is what
   // ProcessFile returned.
   virtual bool OnEntryDone(BOOL /*stamped*/) { return true; }
+  // Called when the search for m_strPath yields nothing at all (the path is
+  // missing, cannot be listed or cannot be reached), with the search's error
+  // code. The dialog shows nothing then: the list stays empty.
+  virtual void OnSearchFailed(DWORD /*dwError*/) {}
 
  private:
   // A text's measured width: the larger of its extent's width and height,

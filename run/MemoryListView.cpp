@@ -29,7 +29,17 @@ bool CMemoryListView::HasColumn(int column) const {
 }
 
 bool CMemoryListView::HasCell(int row, int column) const {
-  return row >= 0 && row < static_cast<int>(m_rows.size()) && HasColumn(column);
+  return row >= m_dropped && row - m_dropped < static_cast<int>(m_rows.size()) && HasColumn(column);
+}
+
+void CMemoryListView::DropRows() {
+  m_dropped += static_cast<int>(m_rows.size());
+  m_rows.clear();
+}
+
+void CMemoryListView::DeleteAllItems() {
+  m_rows.clear();
+  m_dropped = 0;
 }
 
 void CMemoryListView::DragDivider(int column, int width) {
@@ -48,21 +58,21 @@ void CMemoryListView::InsertColumn(int index) {
 
 int CMemoryListView::InsertItem(int index, const std::wstring& text) {
   if (m_refuseInsert || index < 0) return -1;
-  const std::size_t at = std::min(static_cast<std::size_t>(index), m_rows.size());
+  const std::size_t at =
+      std::min(static_cast<std::size_t>(std::max(index - m_dropped, 0)), m_rows.size());
   std::vector<std::wstring> row(std::max<std::size_t>(m_columns.size(), 1));
   row[0] = text;
   m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), std::move(row));
-  return static_cast<int>(at);
+  return m_dropped + static_cast<int>(at);
 }
 
 void CMemoryListView::SetItemText(int row, int column, const std::wstring& text) {
-  if (HasCell(row, column))
-    m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
+  if (HasCell(row, column)) Row(row)[static_cast<std::size_t>(column)] = text;
 }
 
 std::wstring CMemoryListView::GetItemText(int row, int column) {
   if (!HasCell(row, column)) return std::wstring();
-  return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+  return Row(row)[static_cast<std::size_t>(column)];
 }
 
 void CMemoryListView::WriteColumn(int column, const std::wstring& text, int width) {

@@ -29,15 +29,20 @@ class CMemoryListView final : public IResultListView {
   // What was set up.
   DWORD ExtendedStyle() const { return m_extendedStyle; }
   std::wstring ColumnText(int column) const;
+  // The rows since the last DropRows.
   const std::vector<std::vector<std::wstring>>& Rows() const { return m_rows; }
+  // Forgets the rows so far; they still count, and later rows keep their
+  // indexes. A list that is shown row by row (the headless command) stays
+  // small however many rows it has had.
+  void DropRows();
 
   void SetExtendedStyle(DWORD styles) override { m_extendedStyle = styles; }
   void InsertColumn(int index) override;
-  int GetItemCount() override { return static_cast<int>(m_rows.size()); }
+  int GetItemCount() override { return m_dropped + static_cast<int>(m_rows.size()); }
   int InsertItem(int index, const std::wstring& text) override;
   void SetItemText(int row, int column, const std::wstring& text) override;
   std::wstring GetItemText(int row, int column) override;
-  void DeleteAllItems() override { m_rows.clear(); }
+  void DeleteAllItems() override;
   int GetColumnCount() override { return static_cast<int>(m_columns.size()); }
   void WriteColumn(int column, const std::wstring& text, int width) override;
   void WriteColumnWidth(int column, int width) override;
@@ -54,11 +59,15 @@ class CMemoryListView final : public IResultListView {
   };
   bool HasColumn(int column) const;
   bool HasCell(int row, int column) const;
+  std::vector<std::wstring>& Row(int row) {
+    return m_rows[static_cast<std::size_t>(row - m_dropped)];
+  }
 
   int m_clientWidth;
   Measure m_measure;
   DWORD m_extendedStyle = 0;
   bool m_refuseInsert = false;
+  int m_dropped = 0;
   std::vector<Column> m_columns;
   std::vector<std::vector<std::wstring>> m_rows;
 };

@@ -21,6 +21,7 @@
 #include "platform/signature/Pkcs7.h"
 #include "platform/signature/SignatureLocator.h"
 #include "platform/standin/Handles.h"
+#include "platform/standin/PathAt.h"
 #include "platform/standin/PosixError.h"
 
 namespace {
@@ -255,22 +256,26 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
   if (!path) return Fail(ERROR_INVALID_NAME);
   if (path->empty()) return Fail(ERROR_PATH_NOT_FOUND);
 
-  // Non-blocking, so a FIFO without a writer cannot hold the run. O_NOATIME
-  // keeps the read from touching the access time; only the owner may ask for
-  // it, so anyone else reads without it.
-  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  Descriptor file;
-  file.fd = ::open(path->c_str(), kFlags | O_NOATIME);
-  if (file.fd < 0 && errno == EPERM) file.fd = ::open(path->c_str(), kFlags);
-  if (file.fd < 0) {
-    const int err = errno;
-    // A socket or a device without a driver is no file with a signature.
-    if (err == ENXIO || err == ENODEV) return Fail(CRYPT_E_NO_MATCH);
-    return Fail(veltrano::OpenErrorFromErrno(err, *path));
-  }
+  // Only a regular file is opened: its type is known before the open, so no
+  // FIFO, socket or device is ever opened (which could release a writer
+  // waiting on a FIFO, or start a device). The open is non-blocking in case
+  // the entry is swapped for a FIFO meanwhile. O_NOATIME keeps the read from
+  // touching the access time where the system allows it (to the owner).
+  const veltrano::PathAt at(*path);
+  if (at.error() != 0) return Fail(veltrano::OpenErrorFromErrno(at.error(), *path));
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0) return Fail(veltrano::ErrorFromErrno(errno));
+  if (::fstatat(at.dir(), at.name(), &st, 0) != 0) {
+    return Fail(veltrano::OpenErrorFromErrno(errno, *path));
+  }
   if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (!S_ISREG(st.st_mode)) return Fail(CRYPT_E_NO_MATCH);
+  const int flags =
+      O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
+  Descriptor file;
+  file.fd = ::openat(at.dir(), at.name(), flags);
+  if (file.fd < 0 && errno == EPERM) file.fd = ::openat(at.dir(), at.name(), flags & ~O_NOATIME);
+  if (file.fd < 0) return Fail(veltrano::OpenErrorFromErrno(errno, *path));
+  if (::fstat(file.fd, &st) != 0) return Fail(veltrano::ErrorFromErrno(errno));
   if (!S_ISREG(st.st_mode)) return Fail(CRYPT_E_NO_MATCH);
 
   const veltrano::DescriptorSource source(file.fd, static_cast<std::uint64_t>(st.st_size));

@@ -2,8 +2,10 @@
 //
 // A file handle holds an O_PATH descriptor: it reaches the file's metadata
 // and never its contents, so nothing done through it can change a byte of
-// the file. Only attribute access and OPEN_EXISTING are supported; the
-// program never asks for more.
+// the file, and opening it opens no FIFO or device. Only attribute access and
+// OPEN_EXISTING are supported; the program never asks for more. As on
+// Windows, an open for attribute writing fails where the change could not be
+// made: on a file of another owner, or on a read-only mount.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "platform/WideText.h"
 #include "platform/Win32.h"
 #include "platform/standin/Handles.h"
+#include "platform/standin/PathAt.h"
 #include "platform/standin/PosixError.h"
 
 namespace {
@@ -58,7 +61,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
   if (!path) return FailOpen(ERROR_INVALID_NAME);
   if (path->empty()) return FailOpen(ERROR_PATH_NOT_FOUND);
 
-  const int fd = ::open(path->c_str(), O_PATH | O_CLOEXEC);
+  const veltrano::PathAt at(*path);
+  if (at.error() != 0) return FailOpen(veltrano::OpenErrorFromErrno(at.error(), *path));
+  const int fd = ::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC);
   if (fd < 0) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
@@ -66,10 +71,21 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     ::close(fd);
     return FailOpen(veltrano::ErrorFromErrno(err));
   }
-  // A folder cannot be opened as a file (no backup semantics are asked for).
+  // A folder cannot be opened as a file (no backup semantics are asked for);
+  // attribute writing needs the owner's rights and a writable mount.
+  DWORD refused = ERROR_SUCCESS;
   if (S_ISDIR(st.st_mode)) {
+    refused = ERROR_ACCESS_DENIED;
+  } else if ((dwDesiredAccess & FILE_WRITE_ATTRIBUTES) != 0) {
+    if (!veltrano::MayActAsOwner(st)) {
+      refused = ERROR_ACCESS_DENIED;
+    } else if (veltrano::IsOnReadOnlyMount(fd, st.st_dev)) {
+      refused = ERROR_WRITE_PROTECT;
+    }
+  }
+  if (refused != ERROR_SUCCESS) {
     ::close(fd);
-    return FailOpen(ERROR_ACCESS_DENIED);
+    return FailOpen(refused);
   }
   auto* object = new FileObject{fd, dwDesiredAccess};
   veltrano::RegisterHandle(object, HandleKind::kFile);
@@ -105,11 +121,15 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
   }
   if (!any) return TRUE;
 
-  // O_PATH descriptors take no futimens; their /proc entry leads to the file.
-  const std::string procPath = "/proc/self/fd/" + std::to_string(object->fd);
-  if (::utimensat(AT_FDCWD, procPath.c_str(), times, 0) != 0) {
-    return Fail(veltrano::ErrorFromErrno(errno));
+  // O_PATH descriptors take no futimens, but an empty path relative to the
+  // descriptor reaches the very file that was opened, with no need for /proc.
+  // Only a kernel too old for AT_EMPTY_PATH here (EINVAL) gets /proc's link.
+  int result = ::utimensat(object->fd, "", times, AT_EMPTY_PATH);
+  if (result != 0 && errno == EINVAL) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(object->fd);
+    result = ::utimensat(AT_FDCWD, procPath.c_str(), times, 0);
   }
+  if (result != 0) return Fail(veltrano::ErrorFromErrno(errno));
   return TRUE;
 }
 

@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/ChosenFile.h"
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
 #include "platform/standin/Handles.h"
+#include "platform/standin/PathAt.h"
 #include "platform/standin/PosixError.h"
 
 namespace veltrano {
@@ -107,10 +109,12 @@ HANDLE Register(std::unique_ptr<FindState> state) {
 
 HANDLE ListFolder(const std::string& folder, LPWIN32_FIND_DATAW data) {
   auto state = std::make_unique<FindState>();
-  state->dirFd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const PathAt at(folder.empty() ? "/" : folder);
+  state->dirFd =
+      at.error() != 0 ? -1 : openat(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (state->dirFd < 0) {
     // A folder that is missing or is no folder: the path is not found.
-    const int err = errno;
+    const int err = at.error() != 0 ? at.error() : errno;
     SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
     return INVALID_HANDLE_VALUE;
   }
@@ -152,8 +156,9 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
   }
   struct stat st;
   bool isLink = false;
-  if (!StatEntry(AT_FDCWD, path.c_str(), st, isLink)) {
-    SetLastError(OpenErrorFromErrno(errno, path));
+  const PathAt at(path);
+  if (at.error() != 0 || !StatEntry(at.dir(), at.name(), st, isLink)) {
+    SetLastError(OpenErrorFromErrno(at.error() != 0 ? at.error() : errno, path));
     return INVALID_HANDLE_VALUE;
   }
   const Entry entry{std::string(), std::wstring(name)};
@@ -188,7 +193,12 @@ bool FindNameLess(std::wstring_view a, std::wstring_view b) {
 
 }  // namespace veltrano
 
-HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+namespace veltrano {
+namespace {
+
+// A folder pattern (ending in "/*") lists the folder unless `exact` asks for
+// the one entry that the whole path names.
+HANDLE StartSearch(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData, bool exact) {
   if (lpFileName == nullptr || lpFindFileData == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
@@ -198,15 +208,26 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  const std::optional<std::string> bytes = veltrano::BytesFromWide(pattern);
+  const std::optional<std::string> bytes = BytesFromWide(pattern);
   if (!bytes) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
-  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == L"/*") {
-    return veltrano::ListFolder(bytes->substr(0, bytes->size() - 2), lpFindFileData);
+  if (!exact && pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == L"/*") {
+    return ListFolder(bytes->substr(0, bytes->size() - 2), lpFindFileData);
   }
-  return veltrano::FindExactPath(pattern, *bytes, lpFindFileData);
+  return FindExactPath(pattern, *bytes, lpFindFileData);
+}
+
+}  // namespace
+}  // namespace veltrano
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+  return veltrano::StartSearch(lpFileName, lpFindFileData, false);
+}
+
+HANDLE FindChosenFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+  return veltrano::StartSearch(lpFileName, lpFindFileData, true);
 }
 
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {

@@ -4,7 +4,9 @@
 // root), "." and ".." first, then every other entry sorted by name ignoring
 // letter case, names that differ only in case by their bytes. Any other
 // pattern names one exact path, whose entry is that file or folder itself; no
-// wildcard is expanded. Attributes and times come from the entry's status,
+// wildcard is expanded. FindChosenFileW (platform/ChosenFile.h) takes every
+// path as an exact one, so a file named "*" is found as itself. Paths longer
+// than PATH_MAX work (see PathAt.h). Attributes and times come from the entry's status,
 // following symbolic links; a dangling link is still listed, with the link's
 // own status.
 #pragma once

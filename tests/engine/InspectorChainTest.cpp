@@ -1,5 +1,5 @@
-// The inspector's chain over crafted files, run as the batch run runs it for
-// one entry: where it stops, the whole log, the last-error code, the file's
+// The inspector's chain over crafted files, run by the batch run's own
+// ProcessFile for one entry: where it stops, the whole log, the last-error code, the file's
 // times to the nanosecond and its content. Besides what the file holds, a row
 // may refuse a heap request through the allocation seam, spoil a value
 // between a size query and its decode, or remove or replace the file after
@@ -50,6 +50,9 @@ struct Gate {
   int spoilAt = 0;                 // the request at which a value is spoiled
   const char* spoilOid = nullptr;  // whose first value loses its tag
   CCertificate* cert = nullptr;
+  // Runs at the first request (the signer information's block), which
+  // follows the signature query.
+  std::function<void()> afterQuery{};
 };
 Gate g_gate;
 
@@ -64,6 +67,7 @@ void Spoil(CRYPT_ATTRIBUTES& attributes, const char* oid) {
 
 bool CountingGate(std::size_t) {
   ++g_gate.requests;
+  if (g_gate.requests == 1 && g_gate.afterQuery) g_gate.afterQuery();
   if (g_gate.requests == g_gate.spoilAt && g_gate.cert && g_gate.cert->m_pSignerInfo) {
     Spoil(g_gate.cert->m_pSignerInfo->AuthAttrs, g_gate.spoilOid);
     Spoil(g_gate.cert->m_pSignerInfo->UnauthAttrs, g_gate.spoilOid);
@@ -129,6 +133,22 @@ std::vector<ChainCase> ChainCases() {
            },
        .opus = {std::nullopt, L"publisher.txt", std::nullopt}},
       {.name = "EmptyOpus", .sign = [](O& o) { o.opus = {OpusSpec{}}; }, .opus = {}},
+      // Identifiers match whole: 1.2.840.113549.1.9.52 (which signers add)
+      // starts with the signing time's, and 1.2.840.113549.1.9 begins it.
+      {.name = "SigningTimeAfterIdentifiersThatShareItsStart",
+       .sign =
+           [](O& o) {
+             o.counterSignerAttributes = {Attribute("1.2.840.113549.1.9.52", {Seq({})}),
+                                          Attribute("1.2.840.113549.1.9", {Null()})};
+           }},
+      // Signer 0 counts, not a later one.
+      {.name = "SecondSignerTimestampedOtherwise",
+       .sign =
+           [](O& o) {
+             O other;
+             other.signingTime = UtcTime("010203040506Z");
+             o.moreSigners = {EncodeSignerInfo(BuildSignerSpec(other))};
+           }},
       {.name = "FirstOfTwoOpusAttributes",
        .sign =
            [](O& o) {
@@ -293,14 +313,12 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
     const FileStamps before = c.input != Input::Missing ? StampsOf(target) : FileStamps{};
 
     g_gate = c.gate;
-    if (c.gate.failAt != 0 || c.gate.spoilAt != 0) SetAllocationGate(CountingGate);
+    if (c.afterQuery) g_gate.afterQuery = [&] { c.afterQuery(target, before); };
+    SetAllocationGate(CountingGate);
     Inspection result;
     {
       CurrentDirectory inDir(dir.path());
-      result = InspectFile(target, [&](CCertificate& cert) {
-        g_gate.cert = &cert;
-        if (c.afterQuery) c.afterQuery(target, before);
-      });
+      result = InspectFile(target, [](CCertificate& cert) { g_gate.cert = &cert; });
     }
     SetAllocationGate(nullptr);
 
@@ -321,11 +339,11 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
         EXPECT_NE(result.stamped, FALSE);
         EXPECT_EQ(after.modification.tv_sec, c.stampedAt);
         EXPECT_EQ(after.modification.tv_nsec, 0);
-        EXPECT_EQ(TicksOf(result.displayed), TicksOf(FileTimeOfUnix(c.stampedAt)));
+        EXPECT_EQ(result.newTime, TimeTextOfUnix(c.stampedAt));
       } else {
         EXPECT_EQ(result.stamped, FALSE);
         EXPECT_TRUE(after.modification == before.modification) << "modification time changed";
-        EXPECT_EQ(TicksOf(result.displayed), 0u);
+        EXPECT_EQ(result.newTime, L"-");
       }
       if (fs::is_regular_file(target)) {
         EXPECT_EQ(ReadBytes(target), content) << "content changed";

@@ -63,8 +63,8 @@ TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
 
 // Every line is whole, whatever the path holds, and such files are still
 // inspected and stamped; the next file's header starts on a line of its own.
-// An existing log keeps its content: new lines follow its last byte, even
-// when its last line was not ended.
+// An existing log keeps its content; a last line left unfinished (a full disk
+// cut it) is ended before the new lines.
 TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
   TempDir dir;
   const std::string earlier = "Analyze Signed File[/earlier/run.exe]\nan unfinished line";
@@ -82,7 +82,7 @@ TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
     for (const fs::path& file : {chinese, invalid, unsignedFile}) InspectFile(file);
   }
   EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"),
-            earlier + HeaderLine(chinese) + HeaderLine(invalid) + HeaderLine(unsignedFile) +
+            earlier + "\n" + HeaderLine(chinese) + HeaderLine(invalid) + HeaderLine(unsignedFile) +
                 Record(74, static_cast<DWORD>(CRYPT_E_NO_MATCH)));
   EXPECT_EQ(StampsOf(chinese).modification.tv_sec, k2019Seconds);
   EXPECT_EQ(StampsOf(invalid).modification.tv_sec, k2019Seconds);

@@ -72,14 +72,16 @@ TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
   EXPECT_EQ(Log(), std::nullopt);
 }
 
-TEST_F(BatchCommand, AFolderHoweverWrittenPrintsOneLinePerEntryWithBreakingCharactersEscaped) {
-  for (const char* name : {"a\tb", "c\nd", "e\\tf", "g\xFF"}) Put(name, {}, kMay2020);
+TEST_F(BatchCommand, AFolderHoweverWrittenPrintsOneLinePerEntryWithControlCharactersEscaped) {
+  for (const char* name : {"a\tb", "c\nd", "e\\tf", "g\xFF", "h\r\x1B\x7F\xC2\x85%"})
+    Put(name, {}, kMay2020);
   ASSERT_EQ(mkdir((data / "sub").c_str(), 0755), 0);
   ASSERT_TRUE(fixtures::SetModificationTime(data / "sub", kMay2020));
   const std::string dir = data.path().string();
   const std::string tail = "\t2020/05/01 20:00:00\t-\t" + dir + "\n";
-  const std::string expected = kHeader + ("a\\tb" + tail) + "c\\nd" + tail + "e\\\\tf" + tail +
-                               "g\xFF" + tail + "sub" + tail;
+  // Percent escapes; the backslash, a path separator on Windows, stays.
+  const std::string expected = kHeader + ("a%09b" + tail) + "c%0Ad" + tail + "e\\tf" + tail +
+                               "g\xFF" + tail + "h%0D%1B%7F%C2%85%25" + tail + "sub" + tail;
   // However the folder is written, the chooser's form of it is used.
   for (const std::string& arg : {dir, dir + "/", dir + "/./sub/.."}) {
     SCOPED_TRACE(arg);

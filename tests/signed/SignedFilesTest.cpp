@@ -96,7 +96,7 @@ void CheckInspection(const fs::path& dir, const Case& c) {
     EXPECT_NE(result.stamped, FALSE);
     EXPECT_EQ(after.modification.tv_sec, *c.time);
     EXPECT_EQ(after.modification.tv_nsec, 0);
-    EXPECT_EQ(TicksOf(result.displayed), TicksOf(FileTimeOfUnix(*c.time)));
+    EXPECT_EQ(result.newTime, TimeTextOfUnix(*c.time));
   } else {
     EXPECT_TRUE(after.modification == before.modification) << "modification time changed";
   }

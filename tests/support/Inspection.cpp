@@ -11,8 +11,10 @@
 #include <system_error>
 
 #include "engine/Certificate.h"
+#include "platform/ChosenFile.h"
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
+#include "run/BatchCommand.h"
 
 namespace veltrano::testing {
 namespace fs = std::filesystem;
@@ -81,43 +83,50 @@ FILETIME FileTimeOfUnix(std::int64_t seconds) {
                                  static_cast<std::int64_t>(kEpochDifferenceTicks)));
 }
 
-Inspection InspectFile(const std::wstring& path, const AfterQuery& afterQuery) {
-  Inspection result;
-  CCertificate cert;
-  cert.m_strFile = path;
-  result.logOpen = cert.m_log.is_open();
-  if (result.logOpen) cert.m_log << L"Analyze Signed File[" << cert.m_strFile << L"]" << std::endl;
+std::wstring TimeTextOfUnix(std::int64_t seconds) {
+  try {
+    return FormatTimeText(FileTimeOfUnix(seconds));
+  } catch (const CTimeTextException&) {
+    return L"";
+  }
+}
 
+Inspection InspectFile(const std::wstring& path, const Watch& watch) {
+  CBatchDialog dialog;
+  dialog.InitResultList();
+  const std::size_t slash = path.rfind(kPathSeparator);
+  dialog.m_strFolder = path.substr(0, slash);
+  // The entry as the search gives it; a missing file gets its name alone.
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = FindChosenFileW(path.c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  const std::wstring name = path.substr(slash + 1);
+  std::copy(name.begin(), name.end(), entry.cFileName);
+
+  CCertificate cert;
+  if (watch) watch(cert);
+  Inspection result;
+  result.logOpen = cert.m_log.is_open();
+  result.stamped = dialog.ProcessFile(entry, cert);
+  result.lastError = GetLastError();
+  result.newTime = dialog.m_list.GetItemText(0, 2);
   const auto copy = [](const veltrano::HeapPtr<wchar_t>& text) -> std::optional<std::wstring> {
     if (!text) return std::nullopt;
     return std::wstring(text.get());
   };
-  const auto finish = [&](Step step) {
-    result.stoppedAt = step;
-    result.lastError = GetLastError();
-    result.programName = copy(cert.m_pszProgramName);
-    result.publisherLink = copy(cert.m_pszPublisherLink);
-    result.moreInfoLink = copy(cert.m_pszMoreInfoLink);
-    return result;
-  };
-
-  if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, cert.m_strFile.c_str(),
-                        CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                        0, &cert.m_dwEncoding, &cert.m_dwContentType, &cert.m_dwFormatType,
-                        &cert.m_hStore, &cert.m_hMsg, nullptr)) {
-    cert.ReportError(L"CryptQueryObject failed with ErrorCode", 74);
-    return finish(Step::Query);
-  }
-  if (afterQuery) afterQuery(cert);
-  if (!cert.ReadSignerInfo()) return finish(Step::SignerInfo);
-  if (!cert.ReadOpusInfo()) return finish(Step::OpusInfo);
-  if (!cert.ReadCounterSignerInfo()) return finish(Step::CounterSigner);
-  result.stamped = cert.StampFileTime();
-  if (!result.stamped) return finish(Step::Stamp);
-  FILETIME shown{};
-  cert.ReadSigningTime(&shown);
-  result.displayed = shown;
-  return finish(Step::Done);
+  result.programName = copy(cert.m_pszProgramName);
+  result.publisherLink = copy(cert.m_pszPublisherLink);
+  result.moreInfoLink = copy(cert.m_pszMoreInfoLink);
+  // Where the chain stopped, from what the inspector holds: between the two
+  // attribute reads only the opus copies tell the steps apart.
+  const bool opusRead = result.programName || result.publisherLink || result.moreInfoLink;
+  result.stoppedAt = result.stamped              ? Step::Done
+                     : !cert.m_hMsg              ? Step::Query
+                     : !cert.m_pSignerInfo       ? Step::SignerInfo
+                     : cert.m_pCounterSignerInfo ? Step::Stamp
+                     : opusRead                  ? Step::CounterSigner
+                                                 : Step::OpusInfo;
+  return result;
 }
 
 }  // namespace veltrano::testing

@@ -1,6 +1,6 @@
 // Helpers shared by the tests that drive CCertificate over files on disk:
-// the current directory, file times and contents, and the
-// inspector's chain run exactly as the batch run runs it for one entry.
+// the current directory, file times and contents, and one entry of the batch
+// run (the shipped ProcessFile over the in-memory list).
 #pragma once
 
 #include <cstdint>
@@ -60,8 +60,8 @@ enum class Step { Query, SignerInfo, OpusInfo, CounterSigner, Stamp, Done };
 struct Inspection {
   Step stoppedAt = Step::Query;  // the step that returned 0, or Done
   BOOL stamped = FALSE;
-  DWORD lastError = 0;   // the thread's code right after the chain ended
-  FILETIME displayed{};  // what the owner shows after a stamp (zero otherwise)
+  DWORD lastError = 0;   // the thread's code right after the entry
+  std::wstring newTime;  // the row's cell 2: the time shown, or "-"
   bool logOpen = false;
   // The inspector's copies of the opus texts (nothing for a null member).
   std::optional<std::wstring> programName;
@@ -69,18 +69,18 @@ struct Inspection {
   std::optional<std::wstring> moreInfoLink;
 };
 
-// One entry of the batch run: construct the inspector, set the path, write
-// the header line, query the signature (a failure gets its site-74 record),
-// then ReadSignerInfo, ReadOpusInfo, ReadCounterSignerInfo and StampFileTime
-// while each succeeds, and ReadSigningTime for the row after a stamp.
-// `afterQuery` runs right after a successful query (tests use it to change
-// the file or the inspector's state at that point).
-using AfterQuery = std::function<void(CCertificate&)>;
-Inspection InspectFile(const std::wstring& path, const AfterQuery& afterQuery = {});
-inline Inspection InspectFile(const std::filesystem::path& file,
-                              const AfterQuery& afterQuery = {}) {
-  return InspectFile(WidePath(file), afterQuery);
+// One entry of the batch run for `path`, by CVeltranoDlgCore::ProcessFile
+// with an inspector built here, so that what it did can be read from it
+// before it goes. `watch` sees the inspector before the entry starts.
+using Watch = std::function<void(CCertificate&)>;
+Inspection InspectFile(const std::wstring& path, const Watch& watch = {});
+inline Inspection InspectFile(const std::filesystem::path& file, const Watch& watch = {}) {
+  return InspectFile(WidePath(file), watch);
 }
+
+// The row's text for a time given as seconds since 1970 (UTC): "" when the
+// time cannot be shown.
+std::wstring TimeTextOfUnix(std::int64_t seconds);
 
 // The log's header line for a path, as the owner writes it (UTF-8).
 std::string HeaderLine(const std::filesystem::path& file);

@@ -1,0 +1,233 @@
+// The headless command in folders strangers control, with outputs that fail
+// and runs that are cut short: nothing hangs, nothing is lost, every failure
+// is said. Each row is a shell script run with an alarm set (so a hang fails
+// the row) in a fresh current directory, with $B the executable, $D the walked
+// folder (holding signed.exe, last written in 2022) and $P the write-slowing
+// preload. Rows that need root skip with the reason where it is missing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+
+#include "tests/run/RunFixture.h"
+
+namespace veltrano {
+namespace {
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+constexpr std::int64_t kSigned = 1554444428;  // the signing time of BuildSignedPe()
+const std::int64_t kOld = UtcSeconds(2022, 6, 1);
+constexpr char kRoot[] = "unshare -m true";
+constexpr char kNobody[] = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+const std::string kAsNobody = std::string(kNobody) + VELTRANO_BATCH_EXE + " -h";
+constexpr char kRecord74[] = "]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n";
+
+struct Outcome {
+  int status = -1;
+  std::string out, err, log;
+};
+using Check = std::function<void(const fs::path& data, const Outcome&)>;
+
+struct HostileCase {
+  const char* name;
+  std::string script;
+  int status = 0;
+  std::string err = "";  // a part of standard error; empty: nothing at all
+  std::optional<bool> stamped = true;
+  Check check = nullptr;
+  std::string needs = "";     // a command that fails where the machine cannot build the row
+  int cut = 0;                // 1500 more signed files; after the first line of output, this
+                              // signal is sent, or (-1) the reader leaves
+  bool unusableTime = false;  // signed.exe's signing time cannot be decoded
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+int Count(const std::string& text, const std::string& what = "\n") {
+  int n = 0;
+  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+std::int64_t Mtime(const fs::path& path) { return testing::StampsOf(path).modification.tv_sec; }
+int CountStamped(const fs::path& data) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator(data)) n += Mtime(e.path()) == kSigned;
+  return n;
+}
+// Every file that was changed has its row printed; the rest stayed as they were.
+void EveryChangeHasItsRow(const fs::path& data, const Outcome& r) {
+  EXPECT_LT(Count(r.out), 1500);
+  EXPECT_EQ(Count(r.out) - 1 - Count(r.out, "\t-\t"), CountStamped(data));
+}
+
+Outcome RunScript(const HostileCase& c, const fs::path& root) {
+  int out[2];
+  if (pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    const int err = open((root / "err").c_str(), O_WRONLY | O_CREAT, 0600);
+    if (err < 0 || dup2(err, 2) < 0 || chdir((root / "work").c_str()) != 0) _exit(127);
+    setenv("B", VELTRANO_BATCH_EXE, 1);
+    setenv("D", (root / "data").c_str(), 1);
+    setenv("P", VELTRANO_SLOW_WRITES, 1);
+    alarm(60);
+    execl("/bin/sh", "sh", "-c", c.script.c_str(), nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  Outcome r;
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+    const bool first = r.out.find('\n') == std::string::npos;
+    r.out.append(buffer, static_cast<std::size_t>(n));
+    if (!first || r.out.find('\n') == std::string::npos) continue;
+    if (c.cut > 0) kill(pid, c.cut);
+    if (c.cut < 0) break;
+  }
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.err = testing::ReadBytes(root / "err");
+  const fs::path log = root / "work/CertificateLog.log";
+  if (fs::is_regular_file(log)) r.log = testing::ReadBytes(log);
+  return r;
+}
+
+const HostileCase kCases[] = {
+    // 1: the log's name taken by a FIFO or a folder: never waited on, never
+    // written, said once; the results are the same.
+    {"LogIsAFifo", "mkfifo CertificateLog.log && exec $B $D", 0, "无法打开诊断日志"},
+    {"LogIsAFolder", "mkdir CertificateLog.log && echo >$D/unsigned && exec $B $D", 0,
+     "无法打开诊断日志", true, [](auto&, const Outcome& r) { EXPECT_EQ(Count(r.err), 1); }},
+    // 2: only regular files are opened: a writer waiting on a FIFO stays
+    // waiting with its data; FIFO, device and socket are unsigned entries.
+    {"SpecialEntriesAreNeverOpened",
+     "mkfifo $D/fifo && mknod $D/null c 1 3 && python3 -c 'import socket, sys; "
+     "socket.socket(socket.AF_UNIX).bind(sys.argv[1])' $D/sock && "
+     "{ (exec 3>$D/fifo; echo data >&3) & } && for i in $(seq 100); do "
+     "grep -qs wait_for_partner /proc/$!/wchan && break; sleep 0.01; done; "
+     "$B $D; kill -0 $! && cat $D/fifo",
+     0, "", true,
+     [](auto&, const Outcome& r) {
+       EXPECT_EQ(r.out.substr(r.out.size() - 6), "\ndata\n") << "the writer was released";
+       EXPECT_EQ(Count(r.log, kRecord74), 3);
+     },
+     kRoot},
+    // 3: a stop signal lets the current entry finish; every row so far is out.
+    {"Sigint",
+     "exec $B $D",
+     130,
+     "收到SIGINT，已在当前条目完成后停止",
+     {},
+     EveryChangeHasItsRow,
+     "",
+     SIGINT},
+    {"Sigterm",
+     "exec $B $D",
+     143,
+     "收到SIGTERM，已在当前条目完成后停止",
+     {},
+     EveryChangeHasItsRow,
+     "",
+     SIGTERM},
+    // 4: rows that cannot be written stop the run before any further change.
+    {"StandardOutputIsFull", "exec $B $D >/dev/full", 1, "无法写出结果，未做任何更改", false},
+    {"StandardOutputIsClosed", "exec $B $D >&-", 1, "无法写出结果，未做任何更改", false},
+    {"TheReaderGoesAway",
+     "exec $B $D",
+     1,
+     "运行已停止；未能写出的一行：",
+     {},
+     [](auto& data, auto&) { EXPECT_LT(CountStamped(data), 1500); },
+     "",
+     -1},
+    // 5: a folder that cannot be listed is said; one beyond PATH_MAX works.
+    {"FolderCannotBeListed", "chmod 755 .. && chmod 0 $D && exec " + std::string(kNobody) + "$B $D",
+     1, "（拒绝访问，错误代码 0x5）", false, nullptr, kAsNobody},
+    {"FolderBeyondPathMax",
+     "L=$(printf %0200d 0) && cd $D && for i in $(seq 25); do mkdir $L && cd -P $L; done && "
+     "cp $D/signed.exe . && exec $B .",
+     0, "", false, [](auto&, const Outcome& r) { EXPECT_EQ(r.out.find("\t-\t"), r.out.npos); }},
+    // 6: a full disk cuts no record into the next run's lines; another writer
+    // never gets between a record's two lines.
+    {"LogOnAFullDisk",
+     "exec unshare -m sh -c 'mount -t tmpfs -o size=4k none . && cd \"$(pwd -P)\" && "
+     "head -c 4087 /dev/zero >CertificateLog.log && exec $B $D'",
+     0, "写入失败", true, nullptr, kRoot},
+    {"AnotherWriterKeepsRecordsWhole",
+     "for i in $(seq 40); do echo >$D/u$i; done; (while :; do echo z; done) >>CertificateLog.log & "
+     "until [ -s CertificateLog.log ]; do :; done; LD_PRELOAD=$P "
+     "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 $B $D >/dev/null; kill $!",
+     0, "", true, [](auto&, const Outcome& r) { EXPECT_EQ(Count(r.log, kRecord74), 40); }},
+    // 7: names cannot break a log line or a row.
+    {"NamesCannotForgeLines",
+     "touch \"$D/x$(printf '\\nCertificate[999]:\\nfake[0x0]')\" \"$D/y$(printf '\\r\\033')%\" && "
+     "exec $B $D",
+     0, "", true,
+     [](auto&, const Outcome& r) {
+       EXPECT_EQ(Count(r.log, "/x%0ACertificate[999]:%0Afake[0x0]]\n"), 1);
+       EXPECT_EQ(Count(r.out), 4);
+       EXPECT_EQ(Count(r.out, "\ny%0D%1B%25\t"), 1);
+     }},
+    // 8: a single file named "*" is that file alone.
+    {"AFileNamedStar", "cp $D/signed.exe \"$D/*\" && exec $B \"$D/*\"", 0, "", false,
+     [](auto& data, const Outcome& r) {
+       EXPECT_EQ(Mtime(data / "*"), kSigned);
+       EXPECT_EQ(r.log, "Analyze Signed File[" + (data / "*").string() + "]\n");
+     }},
+    // 9: stamping needs no /proc (the process's own descriptors there are
+    // hidden; all of /proc would also take the sanitizers' view of it).
+    {"NoProc", "exec unshare -m sh -c 'mount -t tmpfs none /proc/$$/fd && exec $B $D'", 0, "", true,
+     nullptr, kRoot},
+    // 10: where the stamp cannot be made, the open fails before the time is
+    // read: an unusable signing time writes no record, as on Windows.
+    {"AnotherUsersFile", "chmod 755 .. $D && chmod 777 . && exec " + std::string(kNobody) + "$B $D",
+     0, "", false, nullptr, kAsNobody, 0, true},
+    {"ReadOnlyMount",
+     "exec unshare -m sh -c 'mount --bind $D $D && mount -o remount,bind,ro $D && exec $B $D'", 0,
+     "", false, nullptr, kRoot, 0, true},
+};
+
+class HostileFolder : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileFolder, NothingHangsNothingIsLostEveryFailureIsSaid) {
+  const HostileCase& c = GetParam();
+  if (!c.needs.empty() && std::system((c.needs + " >/dev/null 2>&1").c_str()) != 0) {
+    GTEST_SKIP() << "the machine cannot build this (" << c.needs << " fails; needs root)";
+  }
+  TempDir root;
+  const fs::path data = root / "data";
+  fs::create_directories(root / "work");
+  fs::create_directories(data);
+  SignatureOptions options;
+  if (c.unusableTime) options.signingTime = GeneralizedTime("20190405060708Z");
+  WriteFile(data / "signed.exe", BuildSignedPe(options));
+  for (int i = 0; c.cut != 0 && i < 1500; ++i)
+    fs::copy_file(data / "signed.exe", data / "s" += std::to_string(i));
+  for (const auto& e : fs::directory_iterator(data)) SetModificationTime(e.path(), kOld);
+
+  const Outcome r = RunScript(c, root.path());
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_TRUE(c.err.empty() ? r.err.empty() : r.err.find(c.err) != r.err.npos) << r.err;
+  if (c.stamped) {
+    EXPECT_EQ(Mtime(data / "signed.exe"), *c.stamped ? kSigned : kOld);
+  }
+  // Records come only from a failed platform call (here: unsigned entries).
+  EXPECT_EQ(Count(r.log, "\nCertificate["), Count(r.log, kRecord74)) << r.log;
+  if (c.check) c.check(data, r);
+  std::system(
+      ("chmod -R u+rwx " + root.path().string() + "; rm -rf " + root.path().string()).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Situations, HostileFolder, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace veltrano
