@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <iterator>
 #include <limits>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -23,6 +26,28 @@ const CRYPT_ATTR_BLOB* FindAttributeValue(const CRYPT_ATTRIBUTES& attrs, LPCSTR 
   const CRYPT_ATTRIBUTE* attr = FindAttribute(attrs, oid);
   if (attr == nullptr || attr->cValue == 0 || attr->rgValue == nullptr) return nullptr;
   return &attr->rgValue[0];
+}
+
+// A number's digits in `base` (10 or 16, lowercase), written to end just
+// before `end`; the first digit.
+wchar_t* Digits(std::uint32_t value, unsigned base, wchar_t* end) {
+  do {
+    *--end = L"0123456789abcdef"[value % base];
+    value /= base;
+  } while (value != 0);
+  return end;
+}
+
+// Writes a record's first line with its line break: "Certificate[", the site
+// in decimal, "]:".
+void WriteSiteLine(std::wostream& log, int nSite) {
+  wchar_t text[12];
+  wchar_t* const end = std::end(text);
+  const auto magnitude = static_cast<std::uint32_t>(nSite < 0 ? -(nSite + 1) + 1u : nSite + 0u);
+  wchar_t* first = Digits(magnitude, 10, end);
+  if (nSite < 0) *--first = L'-';
+  log << L"Certificate[" << std::wstring_view(first, static_cast<std::size_t>(end - first))
+      << L"]:\n";
 }
 
 // The text of a URL or file link; null for any other choice.
@@ -61,15 +86,19 @@ CCertificate::~CCertificate() {
 void CCertificate::ReportError(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
   // Both lines go out with one flush, so the record reaches the file whole.
-  // The operands are written left to right, so the code is read only after
-  // the message is out.
-  m_log << L"Certificate" << L"[" << nSite << L"]:\n"
-        << pszMessage << L"[0x" << std::hex << GetLastError() << L"]" << std::dec << std::endl;
+  // The code is read only once the message is out.
+  WriteSiteLine(m_log, nSite);
+  m_log << pszMessage << L"[0x";
+  wchar_t code[8];
+  const wchar_t* first = Digits(GetLastError(), 16, std::end(code));
+  m_log << std::wstring_view(first, static_cast<std::size_t>(std::end(code) - first)) << L"]"
+        << std::endl;
 }
 
 void CCertificate::ReportAllocationFailure(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
-  m_log << L"Certificate" << L"[" << nSite << L"]:\n" << pszMessage << std::endl;
+  WriteSiteLine(m_log, nSite);
+  m_log << pszMessage << std::endl;
 }
 
 BOOL CCertificate::ReadSignerInfo() {

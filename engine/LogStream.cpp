@@ -1,5 +1,6 @@
 #include "engine/LogStream.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -148,6 +149,7 @@ bool LogFileBuf::open(const char* name) {
     NoteTrouble(LogTrouble::kCannotOpen);
     return false;
   }
+  m_pending.reserve(256);  // a header line or a record, usually
   if (m_end.size == 0) {
     m_startLine = false;
   } else if (t_lastWrite.valid && SameFileAndSize(t_lastWrite.end, m_end)) {
@@ -198,7 +200,21 @@ LogFileBuf::int_type LogFileBuf::overflow(int_type c) {
 
 std::streamsize LogFileBuf::xsputn(const wchar_t* s, std::streamsize n) {
   if (m_file == kNoFile) return 0;
-  for (std::streamsize i = 0; i < n; ++i) Append(s[i]);
+  for (std::streamsize i = 0; i < n; ++i) {
+    // A run of ASCII but the line break goes out as it is.
+    std::streamsize end = i;
+    while (end < n && s[end] > 0 && s[end] < 0x80 && s[end] != L'\n') ++end;
+    if (end != i && m_highSurrogate == 0) {
+      const std::size_t at = m_pending.size();
+      m_pending.resize(at + static_cast<std::size_t>(end - i));
+      for (std::streamsize k = i; k < end; ++k) {
+        m_pending[at + static_cast<std::size_t>(k - i)] = static_cast<char>(s[k]);
+      }
+      i = end - 1;
+    } else {
+      Append(s[i]);
+    }
+  }
   return n;
 }
 
@@ -212,7 +228,7 @@ int LogFileBuf::sync() {
     m_pending.clear();
     return -1;
   }
-  if (m_startLine) m_pending.insert(0, kLineBreak);
+  if (m_startLine) m_pending = kLineBreak + m_pending;
   const bool written = WriteWhole(m_file, m_pending);
   if (!written) {
     // A cut or refused write: nothing more goes to this file.
@@ -247,15 +263,20 @@ LogTrouble TakeLogTrouble() {
 
 std::wstring PercentEscaped(std::wstring_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  const auto plain = [](wchar_t c) {
+    const auto cp = static_cast<char32_t>(c) & (sizeof(wchar_t) < 4 ? 0xFFFF : 0xFFFFFFFF);
+    return cp >= 0x20 && (cp < 0x7F || cp > 0x9F) && cp != U'%';
+  };
+  if (std::all_of(text.begin(), text.end(), plain)) return std::wstring(text);
   std::wstring out;
   out.reserve(text.size());
   std::string bytes;
   for (const wchar_t c : text) {
-    const auto cp = static_cast<char32_t>(c) & (sizeof(wchar_t) < 4 ? 0xFFFF : 0xFFFFFFFF);
-    if (cp >= 0x20 && (cp < 0x7F || cp > 0x9F) && cp != U'%') {
+    if (plain(c)) {
       out += c;
       continue;
     }
+    const auto cp = static_cast<char32_t>(c) & (sizeof(wchar_t) < 4 ? 0xFFFF : 0xFFFFFFFF);
     bytes.clear();
     AppendBytesForCodePoint(cp, bytes);
     for (const unsigned char b : bytes) {

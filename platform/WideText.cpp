@@ -1,5 +1,7 @@
 #include "platform/WideText.h"
 
+#include <cstdint>
+
 namespace veltrano {
 namespace {
 
@@ -43,21 +45,19 @@ std::size_t DecodeOne(std::string_view s, std::size_t i, char32_t& cp) {
 
 }  // namespace
 
+char32_t NextCodePoint(std::string_view bytes, std::size_t& i) {
+  char32_t cp = 0;
+  const std::size_t len = DecodeOne(bytes, i, cp);
+  if (len == 0) return kEscapeBase + static_cast<unsigned char>(bytes[i++]);
+  i += len;
+  return cp;
+}
+
 std::wstring WideFromBytes(std::string_view bytes) {
   std::wstring out;
   out.reserve(bytes.size());
   std::size_t i = 0;
-  while (i < bytes.size()) {
-    char32_t cp = 0;
-    const std::size_t len = DecodeOne(bytes, i, cp);
-    if (len == 0) {
-      AppendWideCodePoint(kEscapeBase + static_cast<unsigned char>(bytes[i]), out);
-      ++i;
-    } else {
-      AppendWideCodePoint(cp, out);
-      i += len;
-    }
-  }
+  while (i < bytes.size()) AppendWideCodePoint(NextCodePoint(bytes, i), out);
   return out;
 }
 
@@ -106,6 +106,16 @@ namespace {
 bool EncodeWide(std::wstring_view text, bool replace, std::string& out) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
+    // A run of ASCII goes out as it is.
+    std::size_t end = i;
+    while (end < text.size() && static_cast<std::uint32_t>(text[end]) < 0x80) ++end;
+    if (end != i) {
+      const std::size_t at = out.size();
+      out.resize(at + (end - i));
+      for (std::size_t k = i; k < end; ++k) out[at + k - i] = static_cast<char>(text[k]);
+      i = end - 1;
+      continue;
+    }
     char32_t cp = static_cast<char32_t>(text[i]);
     if constexpr (sizeof(wchar_t) < 4) {
       cp &= 0xFFFF;

@@ -15,6 +15,10 @@ namespace veltrano {
 // Decodes bytes to wide text; never fails (invalid bytes become escapes).
 std::wstring WideFromBytes(std::string_view bytes);
 
+// The code point that starts at bytes[i] (i below the size) as WideFromBytes
+// decodes it, an escape for an invalid byte; moves i past its bytes.
+char32_t NextCodePoint(std::string_view bytes, std::size_t& i);
+
 // Encodes wide text to bytes; escapes become their original bytes. Returns
 // nothing when the text holds a code point no byte sequence stands for (a
 // surrogate outside the escape range, or a value above U+10FFFF).

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
@@ -27,7 +30,8 @@ constexpr char kUsage[] =
     "结果输出到标准输出：第一行为列标题，之后每个条目处理完即输出一行，依次为\n"
     "文件名、原时间、新时间（未更改为“-”）和路径，以制表符分隔；内容中的控制\n"
     "字符和百分号写作百分号转义（%09 制表符、%0A 换行符、%25 百分号，依 UTF-8\n"
-    "字节）。诊断日志追加到当前目录下的 CertificateLog.log。\n"
+    "字节）。诊断日志追加到当前目录下的 CertificateLog.log。标准错误为终端时，\n"
+    "其上有一行随运行更新的进度（已处理的条目数和已更改的文件数）。\n"
     "\n"
     "选项：\n"
     "  -h, --help   显示本帮助\n"
@@ -86,19 +90,26 @@ void HoldClosedStandardStreams() {
 #endif
 }
 
-// A cell with every control character and the percent sign escaped (see
-// PercentEscaped): the separators and line breaks of the format never occur
-// in a cell, and path separators stay as they are.
-std::string EscapeCell(const std::wstring& cell) {
+// Appends a cell with every control character and the percent sign escaped
+// (see PercentEscaped): the separators and line breaks of the format never
+// occur in a cell, and path separators stay as they are.
+void AppendCell(std::string& line, const std::wstring& cell) {
+  // Printable ASCII but '%', the usual text, goes as it is.
+  if (std::all_of(cell.begin(), cell.end(),
+                  [](wchar_t c) { return c >= 0x20 && c < 0x7F && c != L'%'; })) {
+    line.append(cell.begin(), cell.end());
+    return;
+  }
   // Undecodable name bytes are printed as those bytes again.
-  return BytesFromWideReplacing(PercentEscaped(cell));
+  line += BytesFromWideReplacing(PercentEscaped(cell));
 }
 
 std::string FormatLine(const std::vector<std::wstring>& cells) {
   std::string line;
+  line.reserve(160);
   for (std::size_t i = 0; i < cells.size(); ++i) {
     if (i != 0) line += '\t';
-    line += EscapeCell(cells[i]);
+    AppendCell(line, cells[i]);
   }
   return line;
 }
@@ -120,24 +131,86 @@ std::string ErrorText(DWORD code) {
   return text;
 }
 
+// The progress line: a carriage return and the counts, drawn at most ten
+// times a second (and after every row that erased it). The counts only grow,
+// so each drawing covers the one before; erasing writes spaces over it.
+class ProgressLine {
+ public:
+  ProgressLine(std::ostream& err, BatchProgress options) : m_err(err), m_options(options) {}
+
+  // A row is about to be printed.
+  void BeforeRow() {
+    if (m_options.rowsOnSameTerminal) Erase();
+  }
+  // A message is about to be written to the line's stream.
+  void Erase() {
+    if (m_columns == 0) return;
+    m_err << '\r' << std::string(m_columns, ' ') << '\r' << std::flush;
+    m_columns = 0;
+    m_redraw = true;
+  }
+  // An entry is done.
+  void Count(bool stamped) {
+    if (!m_options.show) return;
+    ++m_done;
+    if (stamped) ++m_stamped;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_redraw || now - m_drawn >= std::chrono::milliseconds(100)) {
+      Draw();
+      m_drawn = now;
+    }
+  }
+  // The run is over: the final count stays on its own line.
+  void Finish() {
+    if (!m_options.show || m_done == 0) return;
+    Draw();
+    m_err << '\n' << std::flush;
+    m_columns = 0;
+  }
+
+ private:
+  void Draw() {
+    const std::string text =
+        "已处理 " + std::to_string(m_done) + " 个条目，已更改 " + std::to_string(m_stamped) + " 个";
+    m_err << '\r' << text << std::flush;
+    // ASCII takes one column, each of the (three-byte) Chinese characters two.
+    m_columns = 0;
+    for (const unsigned char c : text) m_columns += c < 0x80 ? 1 : (c & 0xC0) == 0xC0 ? 2 : 0;
+    m_redraw = false;
+  }
+
+  std::ostream& m_err;
+  const BatchProgress m_options;
+  std::uint64_t m_done = 0;
+  std::uint64_t m_stamped = 0;
+  std::size_t m_columns = 0;  // of the line on the terminal, 0 when none is
+  bool m_redraw = false;
+  std::chrono::steady_clock::time_point m_drawn = std::chrono::steady_clock::now();
+};
+
 // The run of the headless command: every row is printed and flushed once its
 // entry is done and then forgotten, so memory does not grow with the number
 // of entries. The walk ends after the current entry when a row cannot be
 // printed (before any further file is changed) or a stop signal came.
 class CPrintingDialog final : public CBatchDialog {
  public:
-  CPrintingDialog(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+  CPrintingDialog(std::ostream& out, std::ostream& err, BatchProgress progress)
+      : m_out(out), m_err(err), m_progress(err, progress) {}
 
   std::optional<std::string> m_unprinted;  // the row that could not be printed
   std::optional<DWORD> m_searchError;
 
+  void FinishProgress() { m_progress.Finish(); }
+
  protected:
-  bool OnEntryDone(BOOL) override {
+  bool OnEntryDone(BOOL stamped) override {
     for (const std::vector<std::wstring>& row : m_list.Rows()) {
       const std::string line = FormatLine(row);
+      m_progress.BeforeRow();
       if (!m_unprinted && !PrintLine(m_out, line)) m_unprinted = line;
     }
     m_list.DropRows();
+    m_progress.Count(stamped != FALSE);
     ReportLogTrouble();
     return !m_unprinted && g_stopSignal == 0;
   }
@@ -155,6 +228,7 @@ class CPrintingDialog final : public CBatchDialog {
     const LogTrouble trouble = TakeLogTrouble();
     if (trouble == LogTrouble::kNone) return;
     m_logTroubleShown = true;
+    m_progress.Erase();
     m_err << kProgram << ": "
           << (trouble == LogTrouble::kCannotOpen
                   ? "无法打开诊断日志 CertificateLog.log，诊断记录被丢弃（结果不受影响）"
@@ -164,6 +238,7 @@ class CPrintingDialog final : public CBatchDialog {
 
   std::ostream& m_out;
   std::ostream& m_err;
+  ProgressLine m_progress;
   bool m_logTroubleShown = false;
 };
 
@@ -185,10 +260,15 @@ int RunAndReport(CPrintingDialog& dialog, std::ostream& out, std::ostream& err,
     err << kProgram << ": 无法写出结果，未做任何更改\n";
     return kBatchExitFailed;
   }
+  std::optional<CTimeTextException> timeTextError;
   try {
     dialog.OnBnClickedChangeTime();
   } catch (const CTimeTextException& error) {
-    err << kProgram << ": 有时间无法转换为文本，相应单元格留空：" << error.what() << '\n';
+    timeTextError = error;
+  }
+  dialog.FinishProgress();
+  if (timeTextError) {
+    err << kProgram << ": 有时间无法转换为文本，相应单元格留空：" << timeTextError->what() << '\n';
   }
   if (dialog.m_unprinted) {
     err << kProgram << ": 无法写出结果，运行已停止；未能写出的一行：" << *dialog.m_unprinted
@@ -214,7 +294,8 @@ int Fail(std::ostream& err, const std::string& message) {
 
 }  // namespace
 
-int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                    BatchProgress progress) {
   std::vector<std::string> paths;
   bool optionsEnded = false;
   for (const std::string& arg : args) {
@@ -246,7 +327,7 @@ int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std
   HoldClosedStandardStreams();
   const StopSignals stopSignals;
   TakeLogTrouble();  // only this run's troubles are told
-  CPrintingDialog dialog(out, err);
+  CPrintingDialog dialog(out, err, progress);
   dialog.InitResultList();
   if (isFolder) {
     dialog.SelectFolder(WideFromBytes(path.native()));

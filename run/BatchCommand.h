@@ -41,6 +41,16 @@ inline constexpr int kBatchExitUsage = 2;
 // more than one, an unknown option or a path that cannot be reached; 128 plus
 // the signal's number after SIGINT or SIGTERM, which end the run once the
 // current entry is done.
-int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+//
+// With `progress` set (standard error is a terminal), a line on `err` counts
+// the entries done and the files stamped so far; it is redrawn in place as the
+// run goes and ends with the final count. `rowsOnSameTerminal` (standard
+// output is that terminal too) erases it before each row and redraws it after.
+struct BatchProgress {
+  bool show = false;
+  bool rowsOnSameTerminal = false;
+};
+int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                    BatchProgress progress = {});
 
 }  // namespace veltrano

@@ -7,6 +7,7 @@ namespace {
 // Characters a CJK user-interface font draws at full width.
 bool IsWide(wchar_t c) {
   const auto cp = static_cast<unsigned long>(c);
+  if (cp < 0x1100) return false;
   return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||

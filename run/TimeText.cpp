@@ -19,6 +19,39 @@ const char* CTimeTextException::what() const noexcept {
 
 std::wstring CTimeTextException::Message() const { return veltrano::WideFromBytes(what()); }
 
+namespace {
+
+// The fields as "%Y/%m/%d %H:%M:%S" would format them. Years here lie
+// between 1969 and 3001, so the year has four digits; any other goes through
+// wcsftime itself.
+std::wstring TimeText(const std::tm& split) {
+  const int year = split.tm_year + 1900;
+  if (year < 1000 || year > 9999) {
+    wchar_t buffer[128];
+    const std::size_t length = std::wcsftime(buffer, 128, L"%Y/%m/%d %H:%M:%S", &split);
+    return std::wstring(buffer, length);
+  }
+  wchar_t text[19];
+  const auto put = [&text](int at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+      text[at + i] = static_cast<wchar_t>(L'0' + value % 10);
+  };
+  put(0, year, 4);
+  text[4] = L'/';
+  put(5, split.tm_mon + 1, 2);
+  text[7] = L'/';
+  put(8, split.tm_mday, 2);
+  text[10] = L' ';
+  put(11, split.tm_hour, 2);
+  text[13] = L':';
+  put(14, split.tm_min, 2);
+  text[16] = L':';
+  put(17, split.tm_sec, 2);
+  return std::wstring(text, 19);
+}
+
+}  // namespace
+
 std::wstring FormatTimeText(const FILETIME& ft) {
   FILETIME local{};
   if (!FileTimeToLocalFileTime(&ft, &local)) throw CTimeTextException(E_INVALIDARG);
@@ -48,7 +81,5 @@ std::wstring FormatLocalTimeText(const SYSTEMTIME& local) {
 
   std::tm split{};
   if (_localtime64_s(&split, &value) != 0) throw CTimeTextException(E_INVALIDARG);
-  wchar_t buffer[128];
-  const std::size_t length = std::wcsftime(buffer, 128, L"%Y/%m/%d %H:%M:%S", &split);
-  return std::wstring(buffer, length);
+  return TimeText(split);
 }

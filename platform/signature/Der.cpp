@@ -1,5 +1,9 @@
 #include "platform/signature/Der.h"
 
+#include <array>
+#include <charconv>
+#include <cstring>
+
 namespace veltrano::der {
 
 Result<Element> Reader::Next() {
@@ -78,9 +82,34 @@ Result<std::optional<Element>> Reader::Optional(std::uint8_t expected) {
 
 Result<Element> ReadElement(ByteView data) { return Reader(data).Next(); }
 
+namespace {
+
+// The texts of the identifiers read last: the same few come up in every
+// signature.
+struct KnownOid {
+  std::size_t size = 0;
+  std::array<std::uint8_t, 24> content{};
+  std::string text;
+};
+thread_local std::array<KnownOid, 32> t_knownOids;
+thread_local std::size_t t_nextKnownOid = 0;
+
+}  // namespace
+
 Result<std::string> OidText(ByteView content) {
   if (content.empty()) return Error::kCorrupt;
+  if (content.data()[content.size() - 1] & 0x80) return Error::kCorrupt;
+  const bool keep = content.size() <= KnownOid{}.content.size();
+  if (keep) {
+    for (const KnownOid& known : t_knownOids) {
+      if (known.size == content.size() &&
+          std::memcmp(known.content.data(), content.data(), content.size()) == 0) {
+        return known.text;
+      }
+    }
+  }
   std::string text;
+  text.reserve(content.size() * 3 + 2);  // enough for the usual arcs
   std::uint64_t arc = 0;
   bool firstArc = true;
   for (std::size_t i = 0; i < content.size(); ++i) {
@@ -90,15 +119,22 @@ Result<std::string> OidText(ByteView content) {
     if (b & 0x80) continue;
     if (firstArc) {
       const std::uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
-      text = std::to_string(top) + '.' + std::to_string(arc - top * 40);
+      text += static_cast<char>('0' + top);
+      arc -= top * 40;
       firstArc = false;
-    } else {
-      text += '.';
-      text += std::to_string(arc);
     }
+    char digits[24];
+    digits[0] = '.';
+    const char* end = std::to_chars(digits + 1, digits + sizeof digits, arc).ptr;
+    text.append(digits, static_cast<std::size_t>(end - digits));
     arc = 0;
   }
-  if (content.data()[content.size() - 1] & 0x80) return Error::kCorrupt;
+  if (keep) {
+    KnownOid& slot = t_knownOids[t_nextKnownOid++ % t_knownOids.size()];
+    slot.size = content.size();
+    std::memcpy(slot.content.data(), content.data(), content.size());
+    slot.text = text;
+  }
   return text;
 }
 

@@ -1,6 +1,7 @@
 // The Authenticode signature of a PE32 or PE32+ image: the first entry of the
 // attribute certificate table (data directory 4).
 #include <algorithm>
+#include <array>
 
 #include "platform/signature/Bytes.h"
 #include "platform/signature/SignatureLocator.h"
@@ -16,6 +17,8 @@ constexpr std::uint32_t kSecurityDirectory = 4;     // IMAGE_DIRECTORY_ENTRY_SEC
 constexpr std::uint16_t kCertTypePkcsSigned = 2;    // WIN_CERT_TYPE_PKCS_SIGNED_DATA
 constexpr std::uint64_t kCoffHeaderEnd = 4 + 20;    // signature + IMAGE_FILE_HEADER
 constexpr std::uint64_t kWinCertificateHeader = 8;  // dwLength, wRevision, wCertificateType
+// Read with the certificate table's first entry: a signature rarely needs more.
+constexpr std::uint64_t kTableReadAhead = 64 * 1024;
 
 struct OptionalHeaderLayout {
   std::uint64_t numberOfRvaAndSizes;  // offset of NumberOfRvaAndSizes
@@ -45,18 +48,27 @@ std::optional<std::uint64_t> OuterElementLength(ByteView header) {
   return headerLength + length;
 }
 
+// The `length` bytes at `offset` into `out` (which holds at least that
+// many), or false when they are not inside the file or cannot be read.
+template <std::size_t N>
+bool ReadHeader(const FileSource& file, std::uint64_t offset, std::size_t length,
+                std::array<std::uint8_t, N>& out) {
+  return length <= N && offset <= file.Size() && length <= file.Size() - offset &&
+         file.ReadAt(offset, length, out.data());
+}
+
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> LocatePeSignature(const FileSource& file) {
-  const auto dos = file.Read(0, 0x40);
-  if (!dos) return std::nullopt;
-  const ByteView dosView(*dos);
+  std::array<std::uint8_t, 0x40> dos;
+  if (!ReadHeader(file, 0, dos.size(), dos)) return std::nullopt;
+  const ByteView dosView(dos.data(), dos.size());
   if (dosView.U16le(0) != kDosMagic) return std::nullopt;
   const std::uint64_t ntOffset = *dosView.U32le(0x3C);
 
-  const auto nt = file.Read(ntOffset, kCoffHeaderEnd + 2);
-  if (!nt) return std::nullopt;
-  const ByteView ntView(*nt);
+  std::array<std::uint8_t, kCoffHeaderEnd + 2> nt;
+  if (!ReadHeader(file, ntOffset, nt.size(), nt)) return std::nullopt;
+  const ByteView ntView(nt.data(), nt.size());
   if (ntView.U32le(0) != kPeMagic) return std::nullopt;
 
   OptionalHeaderLayout layout{};
@@ -71,9 +83,10 @@ std::optional<std::vector<std::uint8_t>> LocatePeSignature(const FileSource& fil
 
   // The optional header up to the end of the security directory entry.
   const std::uint64_t directoryEntry = layout.dataDirectory + 8 * kSecurityDirectory;
-  const auto optional = file.Read(ntOffset + kCoffHeaderEnd, directoryEntry + 8);
-  if (!optional) return std::nullopt;
-  const ByteView opt(*optional);
+  std::array<std::uint8_t, 112 + 8 * kSecurityDirectory + 8> optional;
+  const std::size_t optionalLength = static_cast<std::size_t>(directoryEntry + 8);
+  if (!ReadHeader(file, ntOffset + kCoffHeaderEnd, optionalLength, optional)) return std::nullopt;
+  const ByteView opt(optional.data(), optionalLength);
   // The entry exists only when the header declares more than four.
   if (*opt.U32le(layout.numberOfRvaAndSizes) <= kSecurityDirectory) return std::nullopt;
   // Unlike the other directories, this one holds a file offset, not an RVA.
@@ -82,26 +95,31 @@ std::optional<std::vector<std::uint8_t>> LocatePeSignature(const FileSource& fil
   if (tableOffset == 0 || tableSize < kWinCertificateHeader) return std::nullopt;
   if (tableOffset > file.Size() || tableSize > file.Size() - tableOffset) return std::nullopt;
 
-  // The first WIN_CERTIFICATE. Its revision is not checked (the platform
-  // accepts files with revisions other than 0x0200).
-  const auto entry = file.Read(tableOffset, kWinCertificateHeader);
-  if (!entry) return std::nullopt;
-  const ByteView entryView(*entry);
-  const std::uint64_t entryLength = *entryView.U32le(0);
+  // The first WIN_CERTIFICATE (its revision is not checked: the platform
+  // accepts files with revisions other than 0x0200) and, in the same read,
+  // as much of the table as a signature usually takes.
+  auto table = file.Read(tableOffset, std::min(tableSize, kTableReadAhead));
+  if (!table) return std::nullopt;
+  const ByteView tableView(*table);
+  const std::uint64_t entryLength = *tableView.U32le(0);
   if (entryLength < kWinCertificateHeader || entryLength > tableSize) return std::nullopt;
-  if (*entryView.U16le(6) != kCertTypePkcsSigned) return std::nullopt;
+  if (*tableView.U16le(6) != kCertTypePkcsSigned) return std::nullopt;
 
   // dwLength usually covers zero padding to an 8-byte boundary, so the
   // signature's length is that of its outer element.
   const std::uint64_t available = entryLength - kWinCertificateHeader;
-  const std::uint64_t signatureOffset = tableOffset + kWinCertificateHeader;
-  const auto header = file.Read(signatureOffset, std::min<std::uint64_t>(available, 10));
+  const auto header = tableView.Sub(kWinCertificateHeader, std::min<std::uint64_t>(available, 10));
   if (!header) return std::nullopt;
-  auto length = OuterElementLength(ByteView(*header));
+  auto length = OuterElementLength(*header);
   if (!length) return std::nullopt;
   if (*length == 0) length = available;  // indefinite: the decoder finds the end
   if (*length > available || *length > kMaxSignatureBytes) return std::nullopt;
-  return file.Read(signatureOffset, *length);
+  if (kWinCertificateHeader + *length <= table->size()) {
+    table->erase(table->begin(), table->begin() + kWinCertificateHeader);
+    table->resize(static_cast<std::size_t>(*length));
+    return table;
+  }
+  return file.Read(tableOffset + kWinCertificateHeader, *length);
 }
 
 }  // namespace veltrano

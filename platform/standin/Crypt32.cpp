@@ -11,7 +11,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/FileTimes.h"
@@ -20,9 +22,11 @@
 #include "platform/signature/DescriptorSource.h"
 #include "platform/signature/Pkcs7.h"
 #include "platform/signature/SignatureLocator.h"
+#include "platform/standin/Find.h"
 #include "platform/standin/Handles.h"
 #include "platform/standin/PathAt.h"
 #include "platform/standin/PosixError.h"
+#include "platform/standin/QueriedFile.h"
 
 namespace {
 
@@ -34,15 +38,31 @@ namespace pkcs7 = veltrano::pkcs7;
 constexpr DWORD kCertEncodingMask = 0x0000FFFF;
 
 // The decoded message behind an HCRYPTMSG. `data` holds views into `bytes`.
+// The file it was read from stays open with it, for the open for attribute
+// writing that follows (TakeQueriedFile), until that takes it or the message
+// is closed.
 struct Message {
   std::vector<std::uint8_t> bytes;
   pkcs7::SignedData data;
+  std::vector<std::size_t> signerInfoSizes;  // as placed, 0 until measured
+  int fd = -1;
+  std::string path;
+  struct stat st {};
+
+  Message() = default;
+  Message(const Message&) = delete;
+  Message& operator=(const Message&) = delete;
+  ~Message() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
-// The certificates behind an HCERTSTORE, each as its complete encoding.
-struct Store {
-  std::vector<std::vector<std::uint8_t>> certificates;
-};
+// The message of this thread's last successful query, while it is open.
+thread_local Message* t_lastQueried = nullptr;
+
+// The store behind an HCERTSTORE. The program only closes it, so it holds
+// nothing of its own: the certificates stay where they are, in the message.
+struct Store {};
 
 DWORD CodeOf(der::Error error) {
   switch (error) {
@@ -189,14 +209,20 @@ void PlaceOpusInfo(FlatBlock& block, const pkcs7::OpusInfo& opus) {
 
 // Size query or fetch for a structure placed by `place`: with no buffer,
 // reports the size; with one too small, ERROR_MORE_DATA and the size.
+// `knownSize`, when given, keeps the size once measured (0: not yet).
 template <typename Place>
-BOOL Deliver(Place place, void* pvData, DWORD* pcbData) {
-  FlatBlock measure(nullptr);
-  place(measure);
-  if (measure.size() > std::numeric_limits<DWORD>::max()) {
+BOOL Deliver(Place place, void* pvData, DWORD* pcbData, std::size_t* knownSize = nullptr) {
+  std::size_t size = knownSize != nullptr ? *knownSize : 0;
+  if (size == 0) {
+    FlatBlock measure(nullptr);
+    place(measure);
+    size = measure.size();
+    if (knownSize != nullptr) *knownSize = size;
+  }
+  if (size > std::numeric_limits<DWORD>::max()) {
     return Fail(CRYPT_E_ASN1_LARGE);
   }
-  const auto needed = static_cast<DWORD>(measure.size());
+  const auto needed = static_cast<DWORD>(size);
   if (pvData == nullptr) {
     *pcbData = needed;
     return TRUE;
@@ -225,6 +251,31 @@ StructType StructTypeOf(LPCSTR lpszStructType) {
   if (std::strcmp(lpszStructType, szOID_RSA_signingTime) == 0) return StructType::kSigningTime;
   return StructType::kUnknown;
 }
+
+// The last signer information or publisher information decoded on this
+// thread, for the call that usually follows with the same input: the fetch
+// after a size query. It is taken only for the same type and the same bytes
+// at the same address, so the views it holds into them are valid.
+struct LastDecode {
+  StructType type = StructType::kUnknown;
+  const BYTE* address = nullptr;
+  std::vector<std::uint8_t> bytes;
+  std::optional<pkcs7::SignerInfo> signer;
+  std::optional<pkcs7::OpusInfo> opus;
+  std::size_t size = 0;  // as placed, 0 until measured
+
+  bool Holds(StructType wanted, ByteView encoded) const {
+    return type == wanted && address == encoded.data() && bytes.size() == encoded.size() &&
+           std::memcmp(bytes.data(), encoded.data(), encoded.size()) == 0;
+  }
+  void Keep(StructType kept, ByteView encoded) {
+    type = kept;
+    size = 0;
+    address = encoded.data();
+    bytes.assign(encoded.data(), encoded.data() + encoded.size());
+  }
+};
+thread_local LastDecode t_lastDecode;
 
 // Closes the descriptor when it goes out of scope.
 struct Descriptor {
@@ -258,25 +309,35 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
 
   // Only a regular file is opened: its type is known before the open, so no
   // FIFO, socket or device is ever opened (which could release a writer
-  // waiting on a FIFO, or start a device). The open is non-blocking in case
-  // the entry is swapped for a FIFO meanwhile. O_NOATIME keeps the read from
-  // touching the access time where the system allows it (to the owner).
-  const veltrano::PathAt at(*path);
-  if (at.error() != 0) return Fail(veltrano::OpenErrorFromErrno(at.error(), *path));
+  // waiting on a FIFO, or start a device). The status is the one the search
+  // has just read for this entry when it was, and is read here otherwise. The
+  // open is non-blocking in case the entry is swapped for a FIFO meanwhile (a
+  // read from anything but a regular file then fails). O_NOATIME keeps the
+  // read from touching the access time where the system allows it (to the
+  // owner).
+  std::optional<veltrano::PathAt> at;
+  int dir = AT_FDCWD;
+  const char* name = nullptr;
   struct stat st {};
-  if (::fstatat(at.dir(), at.name(), &st, 0) != 0) {
-    return Fail(veltrano::OpenErrorFromErrno(errno, *path));
+  if (const auto listed = veltrano::TakeListedEntry(*path)) {
+    dir = listed->dirFd;
+    name = listed->name;
+    st = listed->st;
+  } else {
+    at.emplace(*path);
+    if (at->error() != 0) return Fail(veltrano::OpenErrorFromErrno(at->error(), *path));
+    dir = at->dir();
+    name = at->name();
+    if (::fstatat(dir, name, &st, 0) != 0) return Fail(veltrano::OpenErrorFromErrno(errno, *path));
   }
   if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (!S_ISREG(st.st_mode)) return Fail(CRYPT_E_NO_MATCH);
   const int flags =
       O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
   Descriptor file;
-  file.fd = ::openat(at.dir(), at.name(), flags);
-  if (file.fd < 0 && errno == EPERM) file.fd = ::openat(at.dir(), at.name(), flags & ~O_NOATIME);
+  file.fd = ::openat(dir, name, flags);
+  if (file.fd < 0 && errno == EPERM) file.fd = ::openat(dir, name, flags & ~O_NOATIME);
   if (file.fd < 0) return Fail(veltrano::OpenErrorFromErrno(errno, *path));
-  if (::fstat(file.fd, &st) != 0) return Fail(veltrano::ErrorFromErrno(errno));
-  if (!S_ISREG(st.st_mode)) return Fail(CRYPT_E_NO_MATCH);
 
   const veltrano::DescriptorSource source(file.fd, static_cast<std::uint64_t>(st.st_size));
   auto signature = veltrano::LocateEmbeddedSignature(source, widePath);
@@ -299,30 +360,50 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
   if (pdwFormatType != nullptr) *pdwFormatType = CERT_QUERY_FORMAT_BINARY;
   if (ppvContext != nullptr) *ppvContext = nullptr;
   if (phCertStore != nullptr) {
-    auto store = std::make_unique<Store>();
-    for (ByteView cert : message->data.certificates) store->certificates.push_back(cert.ToVector());
-    veltrano::RegisterHandle(store.get(), HandleKind::kCertStore);
-    *phCertStore = store.release();
+    auto* store = new Store;
+    veltrano::RegisterHandle(store, HandleKind::kCertStore);
+    *phCertStore = store;
   }
   if (phMsg != nullptr) {
+    message->fd = std::exchange(file.fd, -1);
+    message->path = std::move(*path);
+    message->st = st;
     veltrano::RegisterHandle(message.get(), HandleKind::kCryptMsg);
+    t_lastQueried = message.get();
     *phMsg = message.release();
   }
   return TRUE;
 }
+
+namespace veltrano {
+
+std::optional<QueriedFile> TakeQueriedFile(std::string_view path) {
+  Message* message = t_lastQueried;
+  if (message == nullptr || !IsLiveHandle(message, HandleKind::kCryptMsg) || message->fd < 0 ||
+      message->path != path) {
+    return std::nullopt;
+  }
+  t_lastQueried = nullptr;
+  return QueriedFile{std::exchange(message->fd, -1), message->st};
+}
+
+}  // namespace veltrano
 
 BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
                       DWORD* pcbData) {
   if (!veltrano::IsLiveHandle(hCryptMsg, HandleKind::kCryptMsg) || pcbData == nullptr) {
     return Fail(E_INVALIDARG);
   }
-  const auto* message = static_cast<const Message*>(hCryptMsg);
+  auto* message = static_cast<Message*>(hCryptMsg);
   const auto& signers = message->data.signers;
   switch (dwParamType) {
     case CMSG_SIGNER_INFO_PARAM: {
       if (dwIndex >= signers.size()) return Fail(CRYPT_E_INVALID_INDEX);
       const pkcs7::SignerInfo& si = signers[dwIndex];
-      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvData, pcbData);
+      auto& sizes = message->signerInfoSizes;
+      sizes.resize(signers.size());
+      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvData, pcbData,
+                     &sizes[dwIndex]);
     }
     default:
       return Fail(CRYPT_E_INVALID_MSG_TYPE);
@@ -344,18 +425,29 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
   if (pbEncoded == nullptr) return Fail(E_INVALIDARG);
   const ByteView encoded(pbEncoded, cbEncoded);
 
+  LastDecode& last = t_lastDecode;
   switch (type) {
     case StructType::kSignerInfo: {
-      const auto si = pkcs7::DecodeSignerInfo(encoded);
-      if (!si) return Fail(CodeOf(si.error()));
-      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, *si); }, pvStructInfo,
-                     pcbStructInfo);
+      if (!last.Holds(type, encoded)) {
+        auto si = pkcs7::DecodeSignerInfo(encoded);
+        if (!si) return Fail(CodeOf(si.error()));
+        last.Keep(type, encoded);
+        last.signer = std::move(*si);
+      }
+      const pkcs7::SignerInfo& si = *last.signer;
+      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvStructInfo,
+                     pcbStructInfo, &last.size);
     }
     case StructType::kOpusInfo: {
-      const auto opus = pkcs7::DecodeOpusInfo(encoded);
-      if (!opus) return Fail(CodeOf(opus.error()));
-      return Deliver([&opus](FlatBlock& block) { PlaceOpusInfo(block, *opus); }, pvStructInfo,
-                     pcbStructInfo);
+      if (!last.Holds(type, encoded)) {
+        auto opus = pkcs7::DecodeOpusInfo(encoded);
+        if (!opus) return Fail(CodeOf(opus.error()));
+        last.Keep(type, encoded);
+        last.opus = std::move(*opus);
+      }
+      const pkcs7::OpusInfo& opus = *last.opus;
+      return Deliver([&opus](FlatBlock& block) { PlaceOpusInfo(block, opus); }, pvStructInfo,
+                     pcbStructInfo, &last.size);
     }
     case StructType::kSigningTime: {
       const auto ticks = pkcs7::DecodeUtcTime(encoded);
@@ -376,6 +468,7 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
 BOOL CryptMsgClose(HCRYPTMSG hCryptMsg) {
   if (hCryptMsg == nullptr) return TRUE;
   if (!veltrano::UnregisterHandle(hCryptMsg, HandleKind::kCryptMsg)) return Fail(E_INVALIDARG);
+  if (t_lastQueried == hCryptMsg) t_lastQueried = nullptr;
   delete static_cast<Message*>(hCryptMsg);
   return TRUE;
 }

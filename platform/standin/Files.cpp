@@ -1,11 +1,13 @@
 // Opening a file for its attributes and setting its times.
 //
-// A file handle holds an O_PATH descriptor: it reaches the file's metadata
-// and never its contents, so nothing done through it can change a byte of
-// the file, and opening it opens no FIFO or device. Only attribute access and
-// OPEN_EXISTING are supported; the program never asks for more. As on
-// Windows, an open for attribute writing fails where the change could not be
-// made: on a file of another owner, or on a read-only mount.
+// A file handle holds an O_PATH descriptor, which reaches the file's metadata
+// and never its contents, or the read-only descriptor of the regular file a
+// signature query has just read (QueriedFile.h): nothing done through either
+// can change a byte of the file, and neither open opens a FIFO or device.
+// Only attribute access and OPEN_EXISTING are supported; the program never
+// asks for more. As on Windows, an open for attribute writing fails where the
+// change could not be made: on a file of another owner, or on a read-only
+// mount.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include "platform/standin/Handles.h"
 #include "platform/standin/PathAt.h"
 #include "platform/standin/PosixError.h"
+#include "platform/standin/QueriedFile.h"
 
 namespace {
 
@@ -28,6 +31,7 @@ using veltrano::HandleKind;
 struct FileObject {
   int fd = -1;
   DWORD access = 0;
+  bool pathOnly = true;  // an O_PATH descriptor
 };
 
 HANDLE FailOpen(DWORD code) {
@@ -47,6 +51,15 @@ bool LeavesTimeAlone(const FILETIME& ft) {
   return ticks == 0 || ticks == 0xFFFFFFFFFFFFFFFFULL || ticks == 0xFFFFFFFFFFFFFFFEULL;
 }
 
+// True when `path` still names the file whose status was `was`, with its
+// status now in `now`: the file a query read may stand for a fresh open only
+// while it is still there under that name.
+bool StillNamedBy(const std::string& path, const struct stat& was, struct stat& now) {
+  const veltrano::PathAt at(path);
+  return at.error() == 0 && ::fstatat(at.dir(), at.name(), &now, 0) == 0 &&
+         now.st_dev == was.st_dev && now.st_ino == was.st_ino;
+}
+
 }  // namespace
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
@@ -61,15 +74,27 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
   if (!path) return FailOpen(ERROR_INVALID_NAME);
   if (path->empty()) return FailOpen(ERROR_PATH_NOT_FOUND);
 
-  const veltrano::PathAt at(*path);
-  if (at.error() != 0) return FailOpen(veltrano::OpenErrorFromErrno(at.error(), *path));
-  const int fd = ::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC);
-  if (fd < 0) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
+  int fd = -1;
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return FailOpen(veltrano::ErrorFromErrno(err));
+  bool pathOnly = true;
+  if (const auto queried = veltrano::TakeQueriedFile(*path)) {
+    if (StillNamedBy(*path, queried->st, st)) {
+      fd = queried->fd;
+      pathOnly = false;
+    } else {
+      ::close(queried->fd);
+    }
+  }
+  if (fd < 0) {
+    const veltrano::PathAt at(*path);
+    if (at.error() != 0) return FailOpen(veltrano::OpenErrorFromErrno(at.error(), *path));
+    fd = ::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC);
+    if (fd < 0) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
+    if (::fstat(fd, &st) != 0) {
+      const int err = errno;
+      ::close(fd);
+      return FailOpen(veltrano::ErrorFromErrno(err));
+    }
   }
   // A folder cannot be opened as a file (no backup semantics are asked for);
   // attribute writing needs the owner's rights and a writable mount.
@@ -87,7 +112,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     ::close(fd);
     return FailOpen(refused);
   }
-  auto* object = new FileObject{fd, dwDesiredAccess};
+  auto* object = new FileObject{fd, dwDesiredAccess, pathOnly};
   veltrano::RegisterHandle(object, HandleKind::kFile);
   SetLastError(ERROR_SUCCESS);
   return object;
@@ -121,6 +146,10 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
   }
   if (!any) return TRUE;
 
+  if (!object->pathOnly) {
+    if (::futimens(object->fd, times) != 0) return Fail(veltrano::ErrorFromErrno(errno));
+    return TRUE;
+  }
   // O_PATH descriptors take no futimens, but an empty path relative to the
   // descriptor reaches the very file that was opened, with no need for /proc.
   // Only a kernel too old for AT_EMPTY_PATH here (EINVAL) gets /proc's link.

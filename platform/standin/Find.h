@@ -11,6 +11,9 @@
 // own status.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <optional>
 #include <string_view>
 
 #include "platform/Win32.h"
@@ -22,7 +25,21 @@ namespace veltrano {
 // such an entry is skipped in a listing and refused as an exact path.
 bool CopyFindName(std::wstring_view name, WCHAR (&field)[MAX_PATH]);
 
-// Orders two names as a listing does: true when `a` comes before `b`.
-bool FindNameLess(std::wstring_view a, std::wstring_view b);
+// Orders two names (as the file system stores them) as a listing does: true
+// when `a` comes before `b`.
+bool FindNameLess(std::string_view a, std::string_view b);
+
+// The entry a search last handed out on this thread, for the signature query
+// that follows it: the query then neither looks the path up again nor asks
+// for a status the search has just read. The folder stays open as long as
+// its search.
+struct ListedEntry {
+  int dirFd;         // the listed folder, or AT_FDCWD
+  const char* name;  // relative to dirFd
+  struct stat st;    // as the search read it, following a symbolic link
+};
+// The entry when `path` names it (the folder's path, "/" and the name, or the
+// exact path searched for), and only once; nothing otherwise.
+std::optional<ListedEntry> TakeListedEntry(std::string_view path);
 
 }  // namespace veltrano

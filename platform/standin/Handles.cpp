@@ -1,14 +1,23 @@
 #include "platform/standin/Handles.h"
 
+#include <algorithm>
 #include <mutex>
-#include <unordered_map>
+#include <vector>
 
 namespace veltrano {
 namespace {
 
+// The live handles, few at any time (a search, a file, a message and its
+// store): a flat list is searched faster than a table is kept, and takes no
+// allocation per handle once it has grown.
 struct Registry {
   std::mutex mutex;
-  std::unordered_map<const void*, HandleKind> live;
+  std::vector<std::pair<const void*, HandleKind>> live;
+
+  auto Find(const void* object) {
+    return std::find_if(live.begin(), live.end(),
+                        [object](const auto& h) { return h.first == object; });
+  }
 };
 
 Registry& TheRegistry() {
@@ -21,14 +30,19 @@ Registry& TheRegistry() {
 void RegisterHandle(const void* object, HandleKind kind) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
-  r.live[object] = kind;
+  const auto it = r.Find(object);
+  if (it != r.live.end()) {
+    it->second = kind;
+  } else {
+    r.live.emplace_back(object, kind);
+  }
 }
 
 bool IsLiveHandle(const void* object, HandleKind kind) {
   if (object == nullptr) return false;
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
-  const auto it = r.live.find(object);
+  const auto it = r.Find(object);
   return it != r.live.end() && it->second == kind;
 }
 
@@ -36,9 +50,10 @@ bool UnregisterHandle(const void* object, HandleKind kind) {
   if (object == nullptr) return false;
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
-  const auto it = r.live.find(object);
+  const auto it = r.Find(object);
   if (it == r.live.end() || it->second != kind) return false;
-  r.live.erase(it);
+  *it = r.live.back();
+  r.live.pop_back();
   return true;
 }
 

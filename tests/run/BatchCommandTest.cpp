@@ -99,6 +99,22 @@ TEST_F(BatchCommand, AFileGivesOnlyItsRowWithItsFolderAndARelativePathBecomesAbs
   EXPECT_EQ(r.err, "");
 }
 
+TEST_F(BatchCommand, OnATerminalAProgressLineCountsEntriesAndStampsBesideTheRows) {
+  Put("plain.txt", fixtures::BytesOf("x"), kMay2020);
+  Put("signed.exe", BuildSignedPe(), kMay2020);
+  const std::string rows = RunCommand({data.path().string()}).out;
+  ASSERT_TRUE(fixtures::SetModificationTime(data / "signed.exe", kMay2020));
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunBatchCommand({data.path().string()}, out, err, {true, true}), 0);
+  EXPECT_EQ(out.str(), rows);
+  // Drawn over itself (and erased with spaces before a row); the final count stays.
+  const std::string last = "\r已处理 2 个条目，已更改 1 个\n";
+  ASSERT_GE(err.str().size(), last.size());
+  EXPECT_EQ(err.str().substr(err.str().size() - last.size()), last);
+  EXPECT_EQ(err.str().find_first_not_of("\r 已处理个条目，更改0123456789"), err.str().size() - 1);
+}
+
 TEST_F(BatchCommand, ATimeThatCannotBeShownIsReportedOnStandardErrorAfterTheRows) {
   fixtures::ScopedTimeZone newYork("America/New_York", kNow);
   Put("early", {}, -3600);

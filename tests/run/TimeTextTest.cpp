@@ -63,6 +63,9 @@ TEST(FormatTimeText, LocalTextInSeveralZonesWithItsBoundsAndErrors) {
       // The zone's current bias, not the date's own, turns UTC into local time.
       {"summer time read in winter", "America/New_York", AtUtc(UtcSeconds(2024, 7, 15, 12)),
        L"2024/07/15 07:00:00"},
+      // 02:30 local, which the clocks skip that night, is read as standard time.
+      {"a time the clocks skip", "America/New_York", AtUtc(UtcSeconds(2024, 3, 10, 7, 30)),
+       L"2024/03/10 03:30:00"},
   };
   for (const Case& c : cases) {
     ScopedTimeZone zone(c.tz, kJanuary2024);

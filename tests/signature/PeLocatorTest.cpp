@@ -5,6 +5,7 @@
 
 #include "platform/signature/SignatureLocator.h"
 #include "tests/fixtures/PeBuilder.h"
+#include "tests/fixtures/ReadCounter.h"
 
 namespace veltrano {
 namespace {
@@ -109,6 +110,22 @@ TEST(PeLocator, MalformedSignatureStartAndIndefiniteOuterElement) {
   ASSERT_GE(found->size(), ber.size());
   EXPECT_LT(found->size(), ber.size() + 8);
   EXPECT_TRUE(std::equal(ber.begin(), ber.end(), found->begin()));
+}
+
+TEST(PeLocator, TheHeadIsReadOnceForEveryFormatAndTheTableOnce) {
+  PeOptions large;
+  large.sectionSize = 1 << 20;
+  const std::pair<Bytes, std::uint64_t> cases[] = {
+      {BuildSignedPe(), 2},
+      {BuildSignedPe({}, large), 2},
+      {BuildPe({}, std::nullopt), 1},
+      {Bytes(4096, 'x'), 1},
+  };
+  for (const auto& [bytes, reads] : cases) {
+    CountingSource source(bytes);
+    LocateEmbeddedSignature(source, L"file.exe");
+    EXPECT_EQ(source.Reads(), reads) << bytes.size();
+  }
 }
 
 TEST(PeLocator, UnsignedAndTinyInputs) {

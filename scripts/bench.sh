@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The headless command against its system-call floor (bench/HeadlessFloorBench.cpp).
+#
+#   scripts/bench.sh [--compare GIT-REF] [--rounds N] [--sizes 1000,10000]
+#
+# Builds veltrano-batch and the bench optimised (as the packages are) in
+# build/bench-headless and prints, per entry, the headless run, the floor,
+# their ratio, system calls, bytes read and peak memory. --compare also builds
+# veltrano-batch from GIT-REF (e.g. the commit a change started from) and runs
+# it alternately with this tree's. Installs what it needs (as setup.sh does).
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+
+compare=
+args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --compare)
+      compare=${2:?--compare needs a git ref}
+      shift 2
+      ;;
+    --rounds | --sizes)
+      args+=("$1" "${2:?$1 needs a value}")
+      shift 2
+      ;;
+    *)
+      echo "usage: $0 [--compare GIT-REF] [--rounds N] [--sizes N,N]" >&2
+      exit 2
+      ;;
+  esac
+done
+
+packages=(cmake ninja-build g++ pkg-config libbenchmark-dev strace)
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
+  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+    --no-install-recommends "${missing[@]}"
+fi
+
+# The program alone (no dialog, no tests), as the release preset builds it.
+build_batch() {
+  cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_BUILD_APP=OFF \
+    -DVELTRANO_BUILD_TESTS=OFF "${@:3}" >/dev/null
+  cmake --build "$2" -j2 --target veltrano-batch "${targets[@]}"
+}
+
+out=build/bench-headless
+targets=(HeadlessFloorBench)
+build_batch . "$out/this" -DVELTRANO_BUILD_BENCH=ON
+commands=()
+if [ -n "$compare" ]; then
+  rev=$(git rev-parse --short "$compare^{commit}")
+  rm -rf "$out/src-$rev"
+  mkdir -p "$out/src-$rev"
+  git archive "$rev" | tar -x -C "$out/src-$rev"
+  targets=()
+  build_batch "$out/src-$rev" "$out/build-$rev" -DVELTRANO_BUILD_BENCH=OFF
+  commands+=("$rev=$out/build-$rev/run/veltrano-batch")
+fi
+commands+=("this=$out/this/run/veltrano-batch")
+
+exec "$out/this/bench/HeadlessFloorBench" "${args[@]}" "${commands[@]}"
