@@ -10,7 +10,7 @@
 
 namespace veltrano {
 
-// A block of exactly `bytes` bytes, or null when none can be had. Requests
+// A block of exactly `bytes` zero bytes, or null when none can be had. Requests
 // larger than any object can be (above PTRDIFF_MAX) fail without asking the
 // system allocator.
 void* AllocateBlock(std::size_t bytes);

@@ -11,8 +11,15 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <wincrypt.h>
+// Lean: the full <windows.h> brings <winsock.h>, which clashes with the
+// <winsock2.h> that wxWidgets includes. <wincrypt.h> and <wintrust.h> need
+// <windows.h> first.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
+
+#include <wincrypt.h>
 #include <wintrust.h>
 
 #include <ctime>

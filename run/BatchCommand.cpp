@@ -1,8 +1,9 @@
 #include "run/BatchCommand.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
+#include <system_error>
 
 #include "engine/LogStream.h"
 #include "platform/WideText.h"
@@ -242,14 +245,28 @@ class CPrintingDialog final : public CBatchDialog {
   bool m_logTroubleShown = false;
 };
 
+// An argument as wide text, and as bytes for a message.
+std::wstring WideOf(const BatchArgument& arg) {
+#ifdef _WIN32
+  return arg;
+#else
+  return WideFromBytes(arg);
+#endif
+}
+std::string BytesOf(const BatchArgument& arg) { return BytesFromWideReplacing(WideOf(arg)); }
+
+bool Is(const BatchArgument& arg, std::string_view ascii) {
+  return arg.size() == ascii.size() && std::equal(arg.begin(), arg.end(), ascii.begin());
+}
+
 // The path as a chooser reports it: absolute, without "." or ".." steps and
 // without a trailing separator (except the root itself).
-std::filesystem::path ChooserPath(const std::string& arg, std::error_code& ec) {
+std::filesystem::path ChooserPath(const BatchArgument& arg, std::error_code& ec) {
   std::filesystem::path path = std::filesystem::absolute(arg, ec);
   if (ec) return {};
-  std::string text = path.lexically_normal().native();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return std::filesystem::path(text);
+  path = path.lexically_normal();  // also makes every separator the preferred one
+  if (path.has_relative_path() && !path.has_filename()) path = path.parent_path();
+  return path;
 }
 
 // Prints the header, runs the change-time command and says how it ended;
@@ -294,18 +311,18 @@ int Fail(std::ostream& err, const std::string& message) {
 
 }  // namespace
 
-int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, std::ostream& err,
                     BatchProgress progress) {
-  std::vector<std::string> paths;
+  std::vector<BatchArgument> paths;
   bool optionsEnded = false;
-  for (const std::string& arg : args) {
-    if (!optionsEnded && arg == "--") {
+  for (const BatchArgument& arg : args) {
+    if (!optionsEnded && Is(arg, "--")) {
       optionsEnded = true;
-    } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+    } else if (!optionsEnded && (Is(arg, "--help") || Is(arg, "-h"))) {
       out << kUsage;
       return kBatchExitOk;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      return Fail(err, "未知选项：" + arg + "（用 --help 查看用法）");
+      return Fail(err, "未知选项：" + BytesOf(arg) + "（用 --help 查看用法）");
     } else {
       paths.push_back(arg);
     }
@@ -313,16 +330,20 @@ int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std
   if (paths.empty()) return Fail(err, "缺少路径（用 --help 查看用法）");
   if (paths.size() > 1) return Fail(err, "只能指定一个路径（用 --help 查看用法）");
 
-  const std::string& arg = paths.front();
-  struct stat st {};
-  if (arg.empty() || stat(arg.c_str(), &st) != 0) {
-    const bool missing = arg.empty() || errno == ENOENT || errno == ENOTDIR;
-    return Fail(err, (missing ? "路径不存在：" : "无法访问路径：") + arg);
-  }
-  const bool isFolder = S_ISDIR(st.st_mode);
+  const BatchArgument& arg = paths.front();
   std::error_code ec;
+  const std::filesystem::file_status st =
+      arg.empty() ? std::filesystem::file_status(std::filesystem::file_type::not_found)
+                  : std::filesystem::status(arg, ec);
+  if (st.type() == std::filesystem::file_type::not_found) {
+    return Fail(err, "路径不存在：" + BytesOf(arg));
+  }
+  if (ec || st.type() == std::filesystem::file_type::none) {
+    return Fail(err, "无法访问路径：" + BytesOf(arg));
+  }
+  const bool isFolder = std::filesystem::is_directory(st);
   const std::filesystem::path path = ChooserPath(arg, ec);
-  if (ec) return Fail(err, "无法访问路径：" + arg);
+  if (ec) return Fail(err, "无法访问路径：" + BytesOf(arg));
 
   HoldClosedStandardStreams();
   const StopSignals stopSignals;
@@ -330,13 +351,13 @@ int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std
   CPrintingDialog dialog(out, err, progress);
   dialog.InitResultList();
   if (isFolder) {
-    dialog.SelectFolder(WideFromBytes(path.native()));
+    dialog.SelectFolder(WideOf(path.native()));
   } else {
-    dialog.SelectFile(WideFromBytes(path.native()), WideFromBytes(path.filename().native()),
-                      WideFromBytes(path.parent_path().native()));
+    dialog.SelectFile(WideOf(path.native()), WideOf(path.filename().native()),
+                      WideOf(path.parent_path().native()));
   }
 
-  return RunAndReport(dialog, out, err, (isFolder ? "文件夹：" : "文件：") + arg);
+  return RunAndReport(dialog, out, err, (isFolder ? "文件夹：" : "文件：") + BytesOf(arg));
 }
 
 }  // namespace veltrano

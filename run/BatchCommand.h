@@ -3,6 +3,7 @@
 // the rows printed instead of shown.
 #pragma once
 
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -29,8 +30,11 @@ inline constexpr int kBatchExitOk = 0;
 inline constexpr int kBatchExitFailed = 1;
 inline constexpr int kBatchExitUsage = 2;
 
-// Runs the command with its arguments (argv without the program name; each
-// argument is bytes, so names that are not valid UTF-8 work). Prints a header
+// One command-line argument as the platform hands it over: bytes on Linux (so
+// names that are not valid UTF-8 work), UTF-16 on Windows (so every name does).
+using BatchArgument = std::filesystem::path::string_type;
+
+// Runs the command with its arguments (argv without the program name). Prints a header
 // line and then each row, tab-separated and flushed, as soon as its entry is
 // done to `out`, the usage for --help, and one-line messages (a wrong
 // argument, a time that could not be shown, a log that cannot be written, why
@@ -50,7 +54,7 @@ struct BatchProgress {
   bool show = false;
   bool rowsOnSameTerminal = false;
 };
-int RunBatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, std::ostream& err,
                     BatchProgress progress = {});
 
 }  // namespace veltrano

@@ -1,4 +1,6 @@
 // veltrano-batch: the headless command; all behaviour is in RunBatchCommand.
+// On Windows the entry point is the wide one, so every file name arrives
+// whole (the narrow argv holds the ANSI code page's "?" for the rest).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "run/BatchCommand.h"
+#include "run/ConsoleOutput.h"
 
 namespace {
 
@@ -25,15 +28,27 @@ veltrano::BatchProgress ProgressFor() {
   return progress;
 }
 
+template <typename Char>
+int Run(int argc, Char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::ostream& out = veltrano::StandardOutput();
+  std::ostream& err = veltrano::StandardError();
+  int status = 1;
+  try {
+    const std::vector<veltrano::BatchArgument> args(argv + 1, argv + argc);
+    status = veltrano::RunBatchCommand(args, out, err, ProgressFor());
+  } catch (const std::exception& e) {
+    err << "veltrano-batch: 运行失败：" << e.what() << '\n';
+  }
+  out.flush();
+  err.flush();
+  return status;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
-  try {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    return veltrano::RunBatchCommand(args, std::cout, std::cerr, ProgressFor());
-  } catch (const std::exception& e) {
-    std::cerr << "veltrano-batch: 运行失败：" << e.what() << '\n';
-    return 1;
-  }
-}
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return Run(argc, argv); }
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

@@ -5,6 +5,9 @@
 #   scripts/setup.sh test   install what the tests need, build, run every test
 #   scripts/setup.sh package  install what packaging needs, build every package
 #                             into build/packages/
+#   scripts/setup.sh windows  install the MinGW-w64 cross toolchain and Wine,
+#                           build veltrano.exe and veltrano-batch.exe and run
+#                           the Windows tests under Wine (scripts/windows.sh)
 #
 # Debian packages are installed with apt-get (as root, or through sudo) and
 # only when they are missing.
@@ -14,16 +17,16 @@ cd "$(dirname "$0")/.."
 
 mode=${1:-}
 case "$mode" in
-  run | test | package) ;;
+  run | test | package | windows) ;;
   *)
-    echo "usage: $0 run|test|package" >&2
+    echo "usage: $0 run|test|package|windows" >&2
     exit 2
     ;;
 esac
 
 build_packages=(
   cmake ninja-build g++ pkg-config
-  libwxgtk3.2-dev fonts-wqy-microhei
+  libwxgtk3.2-dev libpango1.0-dev fonts-wqy-microhei
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -34,9 +37,19 @@ test_packages=(
 fuzz_packages=(clang libclang-rt-14-dev clang-format)
 # CPack's Debian generator: dpkg-shlibdeps (dpkg-dev) and file.
 deb_packages=(dpkg-dev file)
+# The cross toolchain, Debian's sources of libpng and wxWidgets (dpkg-dev
+# unpacks them), Wine to run the tests, and what the dialog's smoke test
+# under Xvfb needs (one CJK font, xdotool, ImageMagick for the screenshot).
+windows_packages=(
+  cmake ninja-build g++ pkg-config googletest dpkg-dev
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
+  xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales python3
+)
 
 packages=("${build_packages[@]}")
-if [ "$mode" = test ]; then
+if [ "$mode" = windows ]; then
+  packages=("${windows_packages[@]}")
+elif [ "$mode" = test ]; then
   packages+=("${test_packages[@]}" "${fuzz_packages[@]}")
   # The real-file tests fetch their samples with `npm pack`. A machine that
   # already has Node.js with npm keeps it (Debian's npm would conflict).
@@ -75,6 +88,10 @@ if [ "$mode" = test ]; then
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
       -t bookworm-backports osslsigncode
   fi
+fi
+
+if [ "$mode" = windows ]; then
+  exec scripts/windows.sh
 fi
 
 if [ "$mode" = run ]; then

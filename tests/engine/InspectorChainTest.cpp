@@ -22,6 +22,7 @@
 #include "tests/fixtures/Authenticode.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
+#include "tests/fixtures/TestEnv.h"
 #include "tests/support/Inspection.h"
 
 namespace veltrano::testing {
@@ -101,6 +102,8 @@ struct ChainCase {
   Texts opus = kDefaultOpus;              // checked once the chain passed ReadOpusInfo
   Gate gate{};                            // heap requests refused or spoiled
   AfterQueryChange afterQuery{};
+  const char* wineGap = nullptr;   // the publisher link Wine does not decode, and why
+  const char* wineSkip = nullptr;  // why the whole row cannot hold under Wine
 };
 
 void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
@@ -131,7 +134,8 @@ std::vector<ChainCase> ChainCases() {
              o.opus = {Opus(std::nullopt, SpcLink::Moniker(Bytes(16, 0xA6), Bytes(8, 0x11)),
                             SpcLink::File(SpcString::Ascii("publisher.txt")))};
            },
-       .opus = {std::nullopt, L"publisher.txt", std::nullopt}},
+       .opus = {std::nullopt, L"publisher.txt", std::nullopt},
+       .wineGap = "Wine leaves an ASCII file link's choice unwritten (no link once zeroed)"},
       {.name = "EmptyOpus", .sign = [](O& o) { o.opus = {OpusSpec{}}; }, .opus = {}},
       // Identifiers match whole: 1.2.840.113549.1.9.52 (which signers add)
       // starts with the signing time's, and 1.2.840.113549.1.9 begins it.
@@ -148,7 +152,8 @@ std::vector<ChainCase> ChainCases() {
              O other;
              other.signingTime = UtcTime("010203040506Z");
              o.moreSigners = {EncodeSignerInfo(BuildSignerSpec(other))};
-           }},
+           },
+       .wineSkip = "Wine's CryptQueryObject refuses a signature with a second signer"},
       {.name = "FirstOfTwoOpusAttributes",
        .sign =
            [](O& o) {
@@ -296,6 +301,7 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
   // `blockLog` the log's name is taken by a folder first.
   void RunAndCheck(bool blockLog) {
     const ChainCase& c = GetParam();
+    if (c.wineSkip != nullptr && WineGap(c.wineSkip)) GTEST_SKIP();
     TempDir dir;
     const fs::path target = dir / "input.exe";
     std::string content;
@@ -323,13 +329,21 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
     SetAllocationGate(nullptr);
 
     EXPECT_EQ(result.logOpen, !blockLog);
+    if (c.stopsAt == Step::Query && c.lastError &&
+        *c.lastError != static_cast<DWORD>(CRYPT_E_NO_MATCH) &&
+        WineGap("Wine's CryptQueryObject gives CRYPT_E_NO_MATCH for a file it cannot open"))
+      return;
     EXPECT_EQ(result.stoppedAt, c.stopsAt);
     if (c.lastError) {
       EXPECT_EQ(Hex(result.lastError), Hex(*c.lastError));
     }
     const Texts opus = c.stopsAt > Step::OpusInfo ? c.opus : Texts{};
-    EXPECT_EQ(result.programName, opus.programName);
-    EXPECT_EQ(result.publisherLink, opus.publisherLink);
+    if (!opus.programName || !WineGap("Wine decodes an ASCII program name as UTF-16")) {
+      EXPECT_EQ(result.programName, opus.programName);
+    }
+    if (c.wineGap == nullptr || !WineGap(c.wineGap)) {
+      EXPECT_EQ(result.publisherLink, opus.publisherLink);
+    }
     EXPECT_EQ(result.moreInfoLink, opus.moreInfoLink);
 
     if (fs::exists(target)) {
@@ -354,7 +368,7 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
     if (blockLog) {
       EXPECT_TRUE(fs::is_directory(log) && fs::is_empty(log)) << "something was written";
     } else {
-      EXPECT_EQ(ReadBytes(log), HeaderLine(target) + c.records);
+      EXPECT_EQ(ReadLog(log), HeaderLine(target) + c.records);
     }
   }
 };

@@ -40,7 +40,7 @@ TEST(InspectorLog, CodesAreUnsignedLowercaseHexAndSitesStayDecimal) {
       cert.ReportError(L"CryptDecodeObject failed with ErrorCode", row.site);
     }
   }
-  EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"),
+  EXPECT_EQ(ReadLog(dir / "CertificateLog.log"),
             "Certificate[74]:\nCryptDecodeObject failed with ErrorCode[0x0]\n"
             "Certificate[383]:\nCryptDecodeObject failed with ErrorCode[0x57]\n"
             "Certificate[150]:\nCryptDecodeObject failed with ErrorCode[0xabcdef]\n"
@@ -57,7 +57,7 @@ TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
     SetLastError(ERROR_ACCESS_DENIED);
     cert.ReportError(L"CryptQueryObject failed with ErrorCode", 74);
   }
-  EXPECT_EQ(ReadBytes(first / "CertificateLog.log"), Record(74, ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadLog(first / "CertificateLog.log"), Record(74, ERROR_ACCESS_DENIED));
   EXPECT_FALSE(fs::exists(second / "CertificateLog.log"));
 }
 
@@ -67,12 +67,18 @@ TEST(InspectorLog, IsTheOneInTheFolderWhereTheInspectorWasBuilt) {
 // cut it) is ended before the new lines.
 TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
   TempDir dir;
+#ifdef _WIN32
+  const std::string earlier = "Analyze Signed File[C:\\earlier\\run.exe]\r\nan unfinished line";
+  // Windows names are UTF-16: none is undecodable, but the ANSI code page
+  // cannot hold this one.
+  const fs::path invalid = dir / fs::path(u8"latin1-été-ÿþ-签.exe");
+#else
   const std::string earlier = "Analyze Signed File[/earlier/run.exe]\nan unfinished line";
+  const fs::path invalid = dir / "latin1-\xE9t\xE9-\xFF\xFE.exe";  // not UTF-8
+#endif
   WriteBytes(dir / "CertificateLog.log", earlier);
-  const fs::path chinese =
-      dir / "\xE7\xAD\xBE\xE5\x90\x8D\xE6\x96\x87\xE4\xBB\xB6.exe";                // 签名文件
-  const fs::path invalid = dir / "latin1-\xE9t\xE9-\xFF\xFE.exe";                  // not UTF-8
-  const fs::path unsignedFile = dir / "\xE6\x9C\xAA\xE7\xAD\xBE\xE5\x90\x8D.exe";  // 未签名
+  const fs::path chinese = dir / fs::path(u8"签名文件.exe");
+  const fs::path unsignedFile = dir / fs::path(u8"未签名.exe");
   WriteFile(chinese, BuildSignedPe());
   WriteFile(invalid, BuildSignedPe());
   WriteFile(unsignedFile, BuildPe({}, std::nullopt));
@@ -81,9 +87,9 @@ TEST(InspectorLog, PathsBeyondAsciiGiveCompleteUtf8LinesAfterWhatWasThere) {
     CurrentDirectory inDir(dir.path());
     for (const fs::path& file : {chinese, invalid, unsignedFile}) InspectFile(file);
   }
-  EXPECT_EQ(ReadBytes(dir / "CertificateLog.log"),
-            earlier + "\n" + HeaderLine(chinese) + HeaderLine(invalid) + HeaderLine(unsignedFile) +
-                Record(74, static_cast<DWORD>(CRYPT_E_NO_MATCH)));
+  EXPECT_EQ(ReadLog(dir / "CertificateLog.log"),
+            ReadLogText(earlier) + "\n" + HeaderLine(chinese) + HeaderLine(invalid) +
+                HeaderLine(unsignedFile) + Record(74, static_cast<DWORD>(CRYPT_E_NO_MATCH)));
   EXPECT_EQ(StampsOf(chinese).modification.tv_sec, k2019Seconds);
   EXPECT_EQ(StampsOf(invalid).modification.tv_sec, k2019Seconds);
 }

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "platform/FileTimes.h"
+#include "platform/WideText.h"
 #include "platform/Win32.h"
 #include "tests/fixtures/Authenticode.h"
+#include "tests/fixtures/TestEnv.h"
 
 namespace veltrano {
 namespace {
@@ -51,9 +53,11 @@ Decoded Decode(LPCSTR type, const Bytes& encoded) {
   }
   d.storage.resize(d.size / sizeof(std::max_align_t) + 2);
   DWORD size = d.size - 1;
-  EXPECT_FALSE(DecodeInto(type, encoded, d.storage.data(), &size));
-  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
-  EXPECT_EQ(size, d.size) << "a short buffer is told the size";
+  if (!WineGap("Wine's size query over-reports a signer's block, so one byte short still fits")) {
+    EXPECT_FALSE(DecodeInto(type, encoded, d.storage.data(), &size));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+    EXPECT_EQ(size, d.size) << "a short buffer is told the size";
+  }
   size = d.size + 8;
   if (!DecodeInto(type, encoded, d.storage.data(), &size)) d.error = GetLastError();
   EXPECT_EQ(size, d.size) << "the fetch reports the size of the size query";
@@ -61,14 +65,8 @@ Decoded Decode(LPCSTR type, const Bytes& encoded) {
 }
 
 std::uint64_t Ticks(int y, int mo, int d, int h, int mi, int s) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  return static_cast<std::uint64_t>(timegm(&tm)) * kTicksPerSecond + kEpochDifferenceTicks;
+  return static_cast<std::uint64_t>(fixtures::UtcSeconds(y, mo, d, h, mi, s)) * kTicksPerSecond +
+         kEpochDifferenceTicks;
 }
 
 // ---------------------------------------------------------------------------
@@ -116,6 +114,18 @@ TEST(SigningTimeDecode, UtcTimeTextsGiveTheirInstantOrThePlatformsCode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.encoded.begin(), c.encoded.end()));
+    const std::string text(c.encoded.begin(), c.encoded.end());
+    if (c.error == 0 && text.find_first_of("+-") != std::string::npos &&
+        WineGap("Wine shifts a UTCTime with an explicit offset the wrong way"))
+      continue;
+    if (c.error == CRYPT_E_ASN1_CORRUPT &&
+        WineGap("Wine's UTCTime decoder accepts some impossible texts and refuses the others "
+                "with ERROR_INVALID_PARAMETER"))
+      continue;
+    if (c.error == CRYPT_E_ASN1_EOD &&
+        WineGap("Wine reports a time cut short as CRYPT_E_ASN1_CORRUPT, and an empty one as an "
+                "access violation (0xC0000005)"))
+      continue;
     FILETIME ft{0x1234, 0x5678};
     DWORD size = sizeof ft;
     const BOOL ok = DecodeInto(szOID_RSA_signingTime, c.encoded, &ft, &size);
@@ -177,7 +187,7 @@ TEST(OpusDecode, ProgramNameAndLinksInOneBlock) {
   linksOnly.publisherInfo = SpcLink::Url("http://pub/");
 
   std::wstring emoji = L"\u6587\u4EF6 ";
-  emoji.push_back(static_cast<wchar_t>(0x1F600));
+  AppendWideCodePoint(0x1F600, emoji);
   emoji += L"!";
   struct Case {
     const char* what;
@@ -185,20 +195,24 @@ TEST(OpusDecode, ProgramNameAndLinksInOneBlock) {
     std::wstring programName;  // "-" when absent
     std::wstring moreInfo;     // as Describe gives it
     std::wstring publisher;
+    const char* wineGap = nullptr;
   };
   const Case cases[] = {
       {"empty sequence", EncodeOpus({}), L"-", L"-", L"-"},
       {"unicode name with a surrogate pair, unicode file link", EncodeOpus(unicode), emoji, L"-",
        L"3:C:\\\u8BF4\u660E.txt"},
       {"ascii name, url and ascii file", EncodeOpus(ascii), L"Tool caf\u00E9",
-       L"1:https://example.com/", L"3:readme.txt"},
+       L"1:https://example.com/", L"3:readme.txt",
+       "Wine decodes an ASCII program name as UTF-16 and leaves an ASCII file link's choice "
+       "unset"},
       {"no name, moniker and url", EncodeOpus(linksOnly), L"-",
        L"2:1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f/data", L"1:http://pub/"},
       {"BER indefinite sequence", TlvIndefinite(0x30, Ctx(0, {CtxPrim(1, BytesOf("x"))})), L"x",
-       L"-", L"-"},
+       L"-", L"-", "Wine's decoder refuses indefinite lengths here"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.wineGap != nullptr && WineGap(c.wineGap)) continue;
     const Decoded d = Decode(SPC_SP_OPUS_INFO_OBJID, c.encoded);
     ASSERT_TRUE(d.ok()) << std::hex << d.error;
     const auto* opus = d.As<SPC_SP_OPUS_INFO>();
@@ -228,6 +242,9 @@ TEST(OpusDecode, MalformedEncodingsGiveThePlatformsCodes) {
       {Seq({Ctx(0, {CtxPrim(1, BytesOf("a")), CtxPrim(1, BytesOf("b"))})}),
        CRYPT_E_ASN1_CORRUPT},  // two strings in one field
   };
+  if (WineGap("Wine's decoder accepts much malformed publisher information, and reports other "
+              "codes for the rest"))
+    GTEST_SKIP();
   for (const auto& [encoded, code] : cases) {
     EXPECT_EQ(Decode(SPC_SP_OPUS_INFO_OBJID, encoded).error, static_cast<DWORD>(code));
   }
@@ -238,9 +255,9 @@ TEST(OpusDecode, MalformedEncodingsGiveThePlatformsCodes) {
 
 // Checks every pointer of a CMSG_SIGNER_INFO against the block it came in.
 void ExpectInsideBlock(const Decoded& d, const CMSG_SIGNER_INFO& si) {
-  const CRYPTOAPI_BLOB* blobs[] = {&si.Issuer, &si.SerialNumber, &si.HashAlgorithm.Parameters,
-                                   &si.HashEncryptionAlgorithm.Parameters, &si.EncryptedHash};
-  for (const CRYPTOAPI_BLOB* b : blobs) {
+  const CRYPT_DATA_BLOB* blobs[] = {&si.Issuer, &si.SerialNumber, &si.HashAlgorithm.Parameters,
+                                    &si.HashEncryptionAlgorithm.Parameters, &si.EncryptedHash};
+  for (const CRYPT_DATA_BLOB* b : blobs) {
     if (b->cbData != 0) {
       EXPECT_TRUE(d.Holds(b->pbData, b->cbData));
     }
@@ -269,7 +286,7 @@ void ExpectInsideBlock(const Decoded& d, const CMSG_SIGNER_INFO& si) {
   }
 }
 
-Bytes BlobBytes(const CRYPTOAPI_BLOB& b) { return Bytes(b.pbData, b.pbData + b.cbData); }
+Bytes BlobBytes(const CRYPT_DATA_BLOB& b) { return Bytes(b.pbData, b.pbData + b.cbData); }
 
 TEST(SignerInfoDecode, FieldsAttributesAndSerialInPlatformOrder) {
   SignerSpec signerSpec;
@@ -338,6 +355,9 @@ TEST(SignerInfoDecode, MalformedInputGivesThePlatformsCodes) {
       {EncodeSignerInfo(negativeVersion), CRYPT_E_ASN1_CORRUPT},
       {Seq({Int(1)}), CRYPT_E_ASN1_EOD},
   };
+  if (WineGap("Wine's decoder gives CRYPT_E_ASN1_CORRUPT for a signer cut short and accepts an "
+              "empty serial number"))
+    GTEST_SKIP();
   for (const auto& [bytes, code] : cases) {
     EXPECT_EQ(Decode(PKCS7_SIGNER_INFO, bytes).error, static_cast<DWORD>(code));
   }

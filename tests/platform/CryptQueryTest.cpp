@@ -1,21 +1,26 @@
 // CryptQueryObject on files, the message and store handles it gives, and
 // CryptMsgGetParam's signer information.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstring>
 #include <tuple>
 #include <vector>
 
+#include "platform/FileTimes.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
-#include "platform/signature/DescriptorSource.h"
-#include "platform/signature/SignatureLocator.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
+#include "tests/fixtures/TestEnv.h"
+#include "tests/support/Inspection.h"
+#ifndef _WIN32
+#include "platform/signature/DescriptorSource.h"
+#include "platform/signature/SignatureLocator.h"
+#endif
 
 namespace veltrano {
 namespace {
@@ -48,7 +53,7 @@ void Query(const std::wstring& path, QueryResult& r,
   r.error = r.ok ? 0 : GetLastError();
 }
 
-std::wstring Wide(const std::filesystem::path& p) { return WideFromBytes(p.string()); }
+std::wstring Wide(const std::filesystem::path& p) { return testing::WidePath(p); }
 
 // Signer 0 fetched with the size protocol: the size query, a buffer one byte
 // short (ERROR_MORE_DATA and the size again), then a roomier one (the exact
@@ -104,7 +109,9 @@ TEST_F(CryptQueryTest, SignedImagesGiveMessageAndStore) {
     ASSERT_TRUE(CryptDecodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS7_SIGNER_INFO,
                                   expectedSigner.data(), static_cast<DWORD>(expectedSigner.size()),
                                   0, nullptr, &decodedSize));
-    EXPECT_EQ(signerSize, decodedSize);
+    if (!WineGap("Wine's signer-information sizes over-report, each by its own amount")) {
+      EXPECT_EQ(signerSize, decodedSize);
+    }
     const auto firstValue = [](const CRYPT_ATTRIBUTE& a) {
       return Bytes(a.rgValue[0].pbData, a.rgValue[0].pbData + a.rgValue[0].cbData);
     };
@@ -119,7 +126,6 @@ TEST_F(CryptQueryTest, SignedImagesGiveMessageAndStore) {
 
 TEST_F(CryptQueryTest, FailuresLeaveTheOutputsAloneAndSetTheCode) {
   std::filesystem::create_directory(dir_ / "folder");
-  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   const Bytes signature = BuildSignature();
   // A signer whose serial number is empty: the message is decoded when it
   // is queried, so the query itself fails.
@@ -127,18 +133,14 @@ TEST_F(CryptQueryTest, FailuresLeaveTheOutputsAloneAndSetTheCode) {
   emptySerial.serial = {};
   SignatureOptions badSigner;
   badSigner.rawSigner = EncodeSignerInfo(emptySerial);
-  // Scripts past the size limit are not read; other files that size are.
-  const std::wstring hugeScript = Write("huge.ps1", BytesOf("# text\n"));
-  const std::wstring hugeText = Write("huge.txt", BytesOf("# text\n"));
-  std::filesystem::resize_file(dir_ / "huge.ps1", kMaxScriptBytes + 1);
-  std::filesystem::resize_file(dir_ / "huge.txt", kMaxScriptBytes + 1);
-  const std::pair<std::wstring, DWORD> cases[] = {
+  std::vector<std::pair<std::wstring, DWORD>> cases = {
       {Wide(dir_ / "missing.exe"), ERROR_FILE_NOT_FOUND},
       {Wide(dir_ / "nofolder" / "a.exe"), ERROR_PATH_NOT_FOUND},
-      {Write("plain.exe", BytesOf("x")) + L"/inner", ERROR_PATH_NOT_FOUND},
+      {Write("plain.exe", BytesOf("x")) +
+           static_cast<wchar_t>(std::filesystem::path::preferred_separator) + L"inner",
+       ERROR_PATH_NOT_FOUND},
       {L"", ERROR_PATH_NOT_FOUND},
       {Wide(dir_ / "folder"), ERROR_ACCESS_DENIED},
-      {Wide(dir_ / "fifo"), static_cast<DWORD>(CRYPT_E_NO_MATCH)},
       {Write("empty.exe", {}), static_cast<DWORD>(CRYPT_E_NO_MATCH)},
       {Write("unsigned.exe", BuildPe({}, std::nullopt)), static_cast<DWORD>(CRYPT_E_NO_MATCH)},
       {Write("text.txt", BytesOf("MZ but not really")), static_cast<DWORD>(CRYPT_E_NO_MATCH)},
@@ -147,16 +149,29 @@ TEST_F(CryptQueryTest, FailuresLeaveTheOutputsAloneAndSetTheCode) {
       {Write("notsigned.exe", BuildPe({}, Seq({Oid("1.2.840.113549.1.7.1"), Ctx(0, {Null()})}))),
        static_cast<DWORD>(CRYPT_E_NO_MATCH)},
       {Write("badsigner.exe", BuildSignedPe(badSigner)), static_cast<DWORD>(CRYPT_E_NO_MATCH)},
-      {std::wstring(L"bad") + static_cast<wchar_t>(0xD800), ERROR_INVALID_NAME},
-      {hugeScript, ERROR_FILE_TOO_LARGE},
-      {hugeText, static_cast<DWORD>(CRYPT_E_NO_MATCH)},
   };
+#ifndef _WIN32
+  // Linux only: a FIFO; a name no bytes stand for (valid on Windows); the
+  // stand-in's script size limit (Windows's script subject interfaces have
+  // their own, and Wine has none).
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  cases.emplace_back(Wide(dir_ / "fifo"), static_cast<DWORD>(CRYPT_E_NO_MATCH));
+  cases.emplace_back(std::wstring(L"bad") + static_cast<wchar_t>(0xD800), ERROR_INVALID_NAME);
+  // Scripts past the size limit are not read; other files that size are.
+  cases.emplace_back(Write("huge.ps1", BytesOf("# text\n")), ERROR_FILE_TOO_LARGE);
+  cases.emplace_back(Write("huge.txt", BytesOf("# text\n")), static_cast<DWORD>(CRYPT_E_NO_MATCH));
+  std::filesystem::resize_file(dir_ / "huge.ps1", kMaxScriptBytes + 1);
+  std::filesystem::resize_file(dir_ / "huge.txt", kMaxScriptBytes + 1);
+#endif
   for (const auto& [path, code] : cases) {
     SCOPED_TRACE(BytesFromWide(path).value_or("<unencodable>"));
     QueryResult r;
     Query(path, r);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, code);
+    if (code == static_cast<DWORD>(CRYPT_E_NO_MATCH) ||
+        !WineGap("Wine's CryptQueryObject gives CRYPT_E_NO_MATCH for a file it cannot open")) {
+      EXPECT_EQ(r.error, code);
+    }
     EXPECT_EQ(r.store, nullptr);
     EXPECT_EQ(r.msg, nullptr);
     EXPECT_EQ(r.encoding, 0xEEEEu);
@@ -164,21 +179,23 @@ TEST_F(CryptQueryTest, FailuresLeaveTheOutputsAloneAndSetTheCode) {
 }
 
 TEST_F(CryptQueryTest, ReadingTheSignatureLeavesTheAccessTimeAlone) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows reads through the file system, whose volume policy decides whether a "
+                  "read updates the access time (and Wine's host file system updates it)";
+#endif
   // An access time older than the modification time is one that a relatime
   // mount would update on the next read.
   const std::wstring path = Write("signed.exe", BuildSignedPe());
-  const std::string bytes = *BytesFromWide(path);
-  const timespec times[2] = {{1000000000, 123456700}, {1100000000, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, bytes.c_str(), times, 0), 0);
+  const testing::FileStamps stamps{{1000000000, 123456700}, {1100000000, 0}};
+  testing::SetStamps(dir_ / "signed.exe", stamps);
   QueryResult r;
   Query(path, r);
   ASSERT_TRUE(r.ok) << std::hex << r.error;
-  struct stat st {};
-  ASSERT_EQ(::stat(bytes.c_str(), &st), 0);
-  EXPECT_EQ(st.st_atim.tv_sec, times[0].tv_sec);
-  EXPECT_EQ(st.st_atim.tv_nsec, times[0].tv_nsec);
+  EXPECT_EQ(TicksOf(FileTimeOf(testing::StampsOf(dir_ / "signed.exe").access)),
+            TicksOf(FileTimeOf(stamps.access)));
 }
 
+#ifndef _WIN32  // counts the stand-in's own reads
 TEST_F(CryptQueryTest, LargeSparseImageIsReadOnlyWhereItMatters) {
   // 3.75 GiB of which only the headers and the table at the end hold data.
   const std::uint64_t size = 0xF0000000ULL;
@@ -200,6 +217,7 @@ TEST_F(CryptQueryTest, LargeSparseImageIsReadOnlyWhereItMatters) {
   ASSERT_TRUE(small.ok) << std::hex << small.error;
   EXPECT_EQ(BytesReadFromFiles() - beforeSmall, read);
 }
+#endif
 
 }  // namespace
 }  // namespace veltrano

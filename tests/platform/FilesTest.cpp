@@ -1,8 +1,5 @@
 // CreateFileW / SetFileTime / CloseHandle: only the modification time
 // changes, to the exact 100-ns value, and the content is never touched.
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "platform/FileTimes.h"
@@ -10,23 +7,22 @@
 #include "platform/Win32.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
+#include "tests/fixtures/TestEnv.h"
+#include "tests/support/Inspection.h"
 
 namespace veltrano {
 namespace {
 
 using namespace fixtures;
 
-std::wstring Wide(const std::filesystem::path& p) { return WideFromBytes(p.string()); }
+using testing::FileStamps;
+using testing::StampsOf;
+
+std::wstring Wide(const std::filesystem::path& p) { return testing::WidePath(p); }
 
 HANDLE OpenForAttributes(const std::wstring& path, DWORD access = FILE_WRITE_ATTRIBUTES) {
   return CreateFileW(path.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                      nullptr);
-}
-
-struct stat Stat(const std::filesystem::path& p) {
-  struct stat st {};
-  EXPECT_EQ(::stat(p.c_str(), &st), 0);
-  return st;
 }
 
 class FilesTest : public ::testing::Test {
@@ -35,8 +31,7 @@ class FilesTest : public ::testing::Test {
   std::filesystem::path MakeFile(const std::string& name) {
     const auto path = dir_ / name;
     WriteFile(path, content_);
-    const timespec times[2] = {{1000000000, 111111111}, {1100000000, 222222222}};
-    EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    testing::SetStamps(path, FileStamps{{1000000000, 111111100}, {1100000000, 222222200}});
     return path;
   }
   TempDir dir_;
@@ -53,16 +48,15 @@ TEST_F(FilesTest, SetsOnlyTheModificationTimeToThe100Nanosecond) {
   for (const FILETIME& ft : times) {
     SCOPED_TRACE(TicksOf(ft));
     const auto path = MakeFile("stamp.exe");
-    const struct stat before = Stat(path);
+    const FileStamps before = StampsOf(path);
     HANDLE h = OpenForAttributes(Wide(path));
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
     EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft)) << GetLastError();
     EXPECT_TRUE(CloseHandle(h));
 
-    const struct stat after = Stat(path);
-    EXPECT_EQ(TicksOf(FileTimeOf(after.st_mtim)), TicksOf(ft));
-    EXPECT_EQ(after.st_atim.tv_sec, before.st_atim.tv_sec);
-    EXPECT_EQ(after.st_atim.tv_nsec, before.st_atim.tv_nsec);
+    const FileStamps after = StampsOf(path);
+    EXPECT_EQ(TicksOf(FileTimeOf(after.modification)), TicksOf(ft));
+    EXPECT_EQ(TicksOf(FileTimeOf(after.access)), TicksOf(FileTimeOf(before.access)));
     EXPECT_EQ(ReadFile(path), content_);
   }
 }
@@ -73,19 +67,28 @@ TEST_F(FilesTest, OpenFailuresGiveThePlatformsCodes) {
   const std::pair<std::wstring, DWORD> cases[] = {
       {Wide(dir_ / "missing.exe"), ERROR_FILE_NOT_FOUND},
       {Wide(dir_ / "nofolder" / "a.exe"), ERROR_PATH_NOT_FOUND},
-      {Wide(file) + L"/inner", ERROR_PATH_NOT_FOUND},
+      {Wide(file / "inner"), ERROR_PATH_NOT_FOUND},
       {Wide(dir_ / "folder"), ERROR_ACCESS_DENIED},
       {L"", ERROR_PATH_NOT_FOUND},
-      {Wide(dir_.path()) + L"/" + std::wstring(300, L'n'), ERROR_FILENAME_EXCED_RANGE},
+      {Wide(dir_ / std::wstring(300, L'n')), ERROR_FILENAME_EXCED_RANGE},
+#ifndef _WIN32
+      // A name Linux cannot store (a lone surrogate has no bytes); on
+      // Windows it is a valid name like any other.
       {std::wstring(L"x") + static_cast<wchar_t>(0xDC10), ERROR_INVALID_NAME},
+#endif
   };
   for (const auto& [path, code] : cases) {
     SCOPED_TRACE(code);
     SetLastError(0);
     EXPECT_EQ(OpenForAttributes(path), INVALID_HANDLE_VALUE);
+    if (code == ERROR_FILENAME_EXCED_RANGE &&
+        WineGap("Wine gives ERROR_FILE_NOT_FOUND for a name longer than a path may be"))
+      continue;
     EXPECT_EQ(GetLastError(), code);
   }
-  // Content access and creating files are not what this stand-in offers.
+#ifndef _WIN32
+  // Content access and creating files are not what this stand-in offers
+  // (Windows offers both; the program asks for neither).
   EXPECT_EQ(CreateFileW(Wide(file).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
@@ -93,6 +96,7 @@ TEST_F(FilesTest, OpenFailuresGiveThePlatformsCodes) {
                         0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "new"));
+#endif
 }
 
 }  // namespace

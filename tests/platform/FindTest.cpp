@@ -1,10 +1,11 @@
-#include "platform/standin/Find.h"
-
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#ifndef _WIN32
 #include <unistd.h>
 
-#include <filesystem>
+#include "platform/standin/Find.h"
+#endif
+
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
+#include "tests/support/Inspection.h"
 
 namespace veltrano {
 namespace {
@@ -51,21 +53,36 @@ std::vector<std::wstring> Names(const std::vector<Listed>& entries) {
 }
 
 std::wstring W(const std::string& bytes) { return WideFromBytes(bytes); }
+std::wstring WPath(const std::filesystem::path& path) { return testing::WidePath(path); }
 
-// Listings started while it lives keep this many names at a time.
+// A folder's search pattern and one entry's path, with the platform's
+// separator.
+constexpr wchar_t kSep = std::filesystem::path::preferred_separator;
+std::wstring In(const std::wstring& dir, const wchar_t* rest) { return dir + kSep + rest; }
+
+#ifndef _WIN32
+// The stand-in's listings started while it lives keep this many names at a
+// time.
 struct BatchNames {
   explicit BatchNames(std::size_t names) : previous(SetFindBatchNames(names)) {}
   ~BatchNames() { SetFindBatchNames(previous); }
   std::size_t previous;
 };
+#endif
 
 TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
+  if (fixtures::WineGap("Wine lists a folder in the host file system's order, not sorted as NTFS "
+                        "does"))
+    GTEST_SKIP();
   TempDir dir;
-  for (const char* name :
-       {"b", "A", "a", "C", "_x", "10", "2", "f.txt", "\xC3\xA9.txt", "\xC3\x89.txt", "\xFF"}) {
-    WriteFile(dir / name, {});
+  for (const char8_t* name : {u8"b", u8"A", u8"a", u8"C", u8"_x", u8"10", u8"2", u8"f.txt",
+                              u8"\u00E9.txt", u8"\u00C9.txt"}) {
+    WriteFile(dir / std::filesystem::path(name), {});
   }
-  ASSERT_EQ(mkdir((dir / "Sub").c_str(), 0755), 0);
+#ifndef _WIN32
+  WriteFile(dir / "\xFF", {});  // not UTF-8 (no such name on Windows)
+#endif
+  ASSERT_TRUE(std::filesystem::create_directory(dir / "Sub"));
 
   // Upper-cased, "É" (U+00C9) comes after "S" and "_"; names that differ
   // only in case go by their bytes.
@@ -83,23 +100,30 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
       L"_x",
       W("\xC3\x89.txt"),
       W("\xC3\xA9.txt"),
+#ifndef _WIN32
       W("\xFF"),  // an undecodable byte keeps its escape code point, which sorts last
+#endif
   };
+#ifdef _WIN32
+  EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
+#else
   // Read in batches of any size, the folder lists the same.
   for (const std::size_t batch :
        {kDefaultFindBatchNames, std::size_t{1}, std::size_t{2}, std::size_t{5}}) {
     SCOPED_TRACE(batch);
     const BatchNames names(batch);
-    EXPECT_EQ(Names(Search(W(dir.path()) + L"/*")), expected);
+    EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
   }
+#endif
 }
 
+#ifndef _WIN32
 TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
   TempDir dir;
   for (const char* name : {"a", "b", "c", "d", "e"}) WriteFile(dir / name, {});
   const BatchNames names(2);  // ". ..", "a b", then what the folder holds after "b"
   WIN32_FIND_DATAW data{};
-  HANDLE h = FindFirstFileW((W(dir.path()) + L"/*").c_str(), &data);
+  HANDLE h = FindFirstFileW(In(WPath(dir.path()), L"*").c_str(), &data);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   std::vector<std::wstring> listed;
   do {
@@ -114,7 +138,9 @@ TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
   EXPECT_TRUE(FindClose(h));
   EXPECT_EQ(listed, (std::vector<std::wstring>{L".", L"..", L"a", L"bb", L"c", L"e"}));
 }
+#endif
 
+#ifndef _WIN32  // links on Windows are reparse points, made only with a privilege
 TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath) {
   TempDir dir;
   WriteFile(dir / "file", BytesOf("x"));
@@ -142,7 +168,7 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath)
       {L"link-to-file", false, TicksOf(fileTime)},
       {L"link-to-folder", true, 0},
   };
-  const std::vector<Listed> listed = Search(W(dir.path()) + L"/*");
+  const std::vector<Listed> listed = Search(WPath(dir.path()) + L"/*");
   ASSERT_EQ(listed.size(), std::size(expected));
   for (std::size_t i = 0; i < listed.size(); ++i) {
     SCOPED_TRACE(expected[i].name);
@@ -154,40 +180,51 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath)
     // Any other pattern is one exact path: a folder's own path is that
     // folder's entry, not its content.
     if (i < 2) continue;
-    const std::vector<Listed> alone = Search(W(dir / listed[i].name));
+    const std::vector<Listed> alone = Search(WPath(dir / listed[i].name));
     ASSERT_EQ(alone.size(), 1u);
     EXPECT_EQ(alone[0].name, listed[i].name);
     EXPECT_EQ(alone[0].attributes, listed[i].attributes);
   }
 }
+#endif
 
 TEST(FindFiles, UnusablePatternsGiveAnInvalidHandleAndACode) {
   TempDir dir;
   WriteFile(dir / "file", BytesOf("x"));
-  const std::wstring d = W(dir.path());
+  const std::wstring d = WPath(dir.path());
   struct Case {
     std::wstring pattern;
     DWORD error;
-  } cases[] = {
-      {L"", ERROR_PATH_NOT_FOUND},
-      {d + L"/missing", ERROR_FILE_NOT_FOUND},
-      {d + L"/missing/*", ERROR_PATH_NOT_FOUND},
-      {d + L"/file/*", ERROR_PATH_NOT_FOUND},
-      {d + L"/", ERROR_FILE_NOT_FOUND},
-      {d + L"/fi*", ERROR_FILE_NOT_FOUND},  // no wildcard is expanded
-      {d + L"/" + std::wstring(1, static_cast<wchar_t>(0xD800)), ERROR_INVALID_NAME},
   };
+  std::vector<Case> cases = {
+      {L"", ERROR_PATH_NOT_FOUND},
+      {In(d, L"missing"), ERROR_FILE_NOT_FOUND},
+      {In(In(d, L"missing"), L"*"), ERROR_PATH_NOT_FOUND},
+      {In(In(d, L"file"), L"*"), ERROR_PATH_NOT_FOUND},
+      {In(d, L""), ERROR_FILE_NOT_FOUND},
+  };
+#ifndef _WIN32
+  // The stand-in expands only a final "*" (the program passes no other
+  // wildcard); Windows expands them all. A lone surrogate is a valid
+  // Windows name.
+  cases.push_back({d + L"/fi*", ERROR_FILE_NOT_FOUND});
+  cases.push_back({d + L"/" + std::wstring(1, static_cast<wchar_t>(0xD800)), ERROR_INVALID_NAME});
+#endif
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(BytesFromWide(c.pattern).value_or("<unencodable>")));
+    SCOPED_TRACE(::testing::PrintToString(BytesFromWide(c.pattern).value_or("<unencodable>")));
     DWORD error = 0;
     EXPECT_TRUE(Search(c.pattern, &error).empty());
+    if (c.pattern == In(In(d, L"file"), L"*") &&
+        fixtures::WineGap("Wine gives ERROR_INVALID_NAME for a pattern inside a file"))
+      continue;
     EXPECT_EQ(error, c.error);
   }
 }
 
+#ifndef _WIN32  // a Linux root; Windows has drive roots, and the stand-in's name copier
 TEST(FindFiles, TheRootListsWithOneOrTwoSeparators) {
   for (const wchar_t* pattern : {L"/*", L"//*"}) {
-    SCOPED_TRACE(testing::PrintToString(BytesFromWide(pattern)));
+    SCOPED_TRACE(::testing::PrintToString(BytesFromWide(pattern)));
     const std::vector<std::wstring> names = Names(Search(pattern));
     ASSERT_GE(names.size(), 3u);
     EXPECT_EQ(names[0], L".");
@@ -204,6 +241,7 @@ TEST(FindFiles, NamesThatDoNotFitTheRecordAreRefused) {
   ASSERT_TRUE(CopyFindName(std::wstring(MAX_PATH - 1, L'n'), field));
   EXPECT_EQ(field[MAX_PATH - 1], L'\0');
 }
+#endif
 
 }  // namespace
 }  // namespace veltrano

@@ -1,7 +1,7 @@
 // FILETIME to calendar fields. The zone conversions below the result list's
 // time text (bias, _mktime64's bounds) are covered through FormatTimeText
 // (tests/run/TimeTextTest.cpp).
-#include "platform/standin/TimeZone.h"
+#include "platform/Win32.h"
 
 #include <gtest/gtest.h>
 

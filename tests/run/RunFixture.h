@@ -50,6 +50,9 @@ inline std::optional<std::string> ReadIfPresent(const std::filesystem::path& fil
 }
 
 inline std::wstring W(const std::string& bytes) { return veltrano::WideFromBytes(bytes); }
+inline std::wstring W(const std::filesystem::path& path) {
+  return veltrano::testing::WidePath(path);
+}
 
 using Row = std::vector<std::wstring>;
 
@@ -62,21 +65,32 @@ inline std::string QueryFailure(const std::string& path, const char* code) {
 inline constexpr char kNotSigned[] = "0x80092009";
 inline constexpr char kDirectory[] = "0x5";
 inline constexpr char kMissing[] = "0x2";
+// The code a folder's query leaves.
+inline const char* FolderQueryCode() {
+  return veltrano::fixtures::WineGap(
+             "Wine's CryptQueryObject gives CRYPT_E_NO_MATCH for a file it cannot open")
+             ? kNotSigned
+             : kDirectory;
+}
 
 class BatchRun : public testing::Test {
  protected:
   BatchRun() : cwd(work.path()), zone("Asia/Shanghai", kNow) { dlg.InitResultList(); }
 
-  std::optional<std::string> Log() { return ReadIfPresent(work / "CertificateLog.log"); }
+  std::optional<std::string> Log() {
+    const std::filesystem::path log = work / "CertificateLog.log";
+    if (!std::filesystem::exists(log)) return std::nullopt;
+    return veltrano::testing::ReadLog(log);
+  }
 
   // Writes `bytes` as `name` in the data folder with the given old time;
   // returns its path.
   std::string Put(const std::string& name, const veltrano::fixtures::Bytes& bytes = {},
                   std::int64_t mtime = veltrano::fixtures::UtcSeconds(2022, 6, 1)) {
-    const std::string path = (data / name).string();
+    const std::filesystem::path path = data / name;
     veltrano::fixtures::WriteFile(path, bytes);
     EXPECT_TRUE(veltrano::fixtures::SetModificationTime(path, mtime)) << path;
-    return path;
+    return path.string();
   }
 
   // Runs the change-time command; the status of the error it throws, if any.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include <cstdint>
 #include <cwchar>
 
@@ -13,6 +15,7 @@ namespace {
 using veltrano::FileTimeOf;
 using veltrano::fixtures::ScopedTimeZone;
 using veltrano::fixtures::UtcSeconds;
+using veltrano::fixtures::WineGap;
 
 constexpr std::int64_t kJanuary2024 = 1705000000;  // standard time in New York
 
@@ -69,6 +72,10 @@ TEST(FormatTimeText, LocalTextInSeveralZonesWithItsBoundsAndErrors) {
   };
   for (const Case& c : cases) {
     ScopedTimeZone zone(c.tz, kJanuary2024);
+    if (!zone.Holds()) continue;  // Windows: only the run's own zone (see ScopedTimeZone)
+    if (std::wstring_view(c.expected).starts_with(L"3001") &&
+        WineGap("Wine's _localtime64_s refuses an instant whose local time lies past 3000"))
+      continue;
     EXPECT_EQ(Convert([&] { return FormatTimeText(c.utc); }), c.expected) << c.what;
   }
 }

@@ -1,8 +1,10 @@
 #include "tests/support/Inspection.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -40,6 +42,61 @@ bool operator==(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+#ifdef _WIN32
+
+namespace {
+
+// The entry itself (a folder or a link too), for reading or setting times.
+HANDLE OpenTimes(const fs::path& file, DWORD access) {
+  HANDLE h =
+      CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) Fail("open " + file.string());
+  return h;
+}
+
+}  // namespace
+
+FileStamps StampsOf(const fs::path& file) {
+  HANDLE h = OpenTimes(file, FILE_READ_ATTRIBUTES);
+  FILETIME access{}, modification{};
+  const BOOL ok = GetFileTime(h, nullptr, &access, &modification);
+  CloseHandle(h);
+  if (!ok) Fail("GetFileTime " + file.string());
+  return FileStamps{TimespecOf(access), TimespecOf(modification)};
+}
+
+void SetStamps(const fs::path& file, const FileStamps& stamps) {
+  HANDLE h = OpenTimes(file, FILE_WRITE_ATTRIBUTES);
+  const FILETIME access = FileTimeOf(stamps.access);
+  const FILETIME modification = FileTimeOf(stamps.modification);
+  const BOOL ok = SetFileTime(h, nullptr, &access, &modification);
+  CloseHandle(h);
+  if (!ok) Fail("SetFileTime " + file.string());
+}
+
+std::wstring WidePath(const fs::path& file) { return file.native(); }
+
+std::string HeaderLine(const fs::path& file) {
+  return "Analyze Signed File[" + BytesFromWideReplacing(file.native()) + "]\n";
+}
+
+std::string ReadLog(const fs::path& file) { return ReadLogText(ReadBytes(file)); }
+
+std::string ReadLogText(const std::string& text) {
+  // Text mode: every line ends in CR LF. A line without its CR stays as it
+  // is, so a comparison shows it.
+  std::string lines;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines += "<LF without CR>";
+    lines += text[i];
+  }
+  return lines;
+}
+
+#else
+
 FileStamps StampsOf(const fs::path& file) {
   struct stat st {};
   if (lstat(file.c_str(), &st) != 0) Fail("stat " + file.string());
@@ -51,6 +108,18 @@ void SetStamps(const fs::path& file, const FileStamps& stamps) {
   if (utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
     Fail("utimensat " + file.string());
 }
+
+std::wstring WidePath(const fs::path& file) { return WideFromBytes(file.native()); }
+
+std::string HeaderLine(const fs::path& file) {
+  return "Analyze Signed File[" + file.native() + "]\n";
+}
+
+std::string ReadLog(const fs::path& file) { return ReadBytes(file); }
+
+std::string ReadLogText(const std::string& text) { return text; }
+
+#endif
 
 FileStamps DistinctStamps() {
   timespec now{};
@@ -69,12 +138,6 @@ void WriteBytes(const fs::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) Fail("write " + file.string());
-}
-
-std::wstring WidePath(const fs::path& file) { return WideFromBytes(file.native()); }
-
-std::string HeaderLine(const fs::path& file) {
-  return "Analyze Signed File[" + file.native() + "]\n";
 }
 
 FILETIME FileTimeOfUnix(std::int64_t seconds) {

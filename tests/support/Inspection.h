@@ -48,6 +48,11 @@ void SetStamps(const std::filesystem::path& file, const FileStamps& stamps);
 FileStamps DistinctStamps();
 
 std::string ReadBytes(const std::filesystem::path& file);
+// The log's text with its line ends as "\n". On Windows the log is written in
+// text mode, so each line must end in CR LF; a bare LF shows up marked.
+std::string ReadLog(const std::filesystem::path& file);
+// The same for log text already read.
+std::string ReadLogText(const std::string& text);
 void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
 
 // A wide path for a file-system path, exactly as the directory search gives
