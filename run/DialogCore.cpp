@@ -197,8 +197,8 @@ BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificat
   certificate.m_strFile = m_strFolder + kPathSeparator + name;
   // Escaped, so that no name can break the line or forge a record.
   if (certificate.m_log.is_open()) {
-    certificate.m_log << L"Analyze Signed File[" << veltrano::PercentEscaped(certificate.m_strFile)
-                      << L"]" << std::endl;
+    certificate.m_log << L"Analyze Signed File["
+                      << veltrano::PercentEscapedText{certificate.m_strFile} << L"]" << std::endl;
   }
 
   IResultListView& list = ResultList();
