@@ -73,11 +73,14 @@ thread_local Handout t_handout;
 
 // Letter case is folded with the full Unicode tables of the C.UTF-8 locale
 // (independent of the user's locale); without it, ASCII only.
-wchar_t FoldCase(char32_t c) {
-  if (c < 0x80) return static_cast<wchar_t>(c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c);
+wchar_t FoldWideCase(char32_t c) {
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   if (utf8 != static_cast<locale_t>(0)) return static_cast<wchar_t>(towupper_l(c, utf8));
   return static_cast<wchar_t>(c);
+}
+inline wchar_t FoldCase(char32_t c) {
+  if (c < 0x80) return static_cast<wchar_t>(c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c);
+  return FoldWideCase(c);
 }
 
 int DotRank(std::string_view name) {
@@ -274,30 +277,40 @@ bool CopyFindName(std::wstring_view name, WCHAR (&field)[MAX_PATH]) {
 }
 
 bool FindNameLess(std::string_view a, std::string_view b) {
-  const int ra = DotRank(a);
-  const int rb = DotRank(b);
-  if (ra != rb) return ra < rb;
-  // Equal ASCII bytes fold alike: comparing starts where they end. Eight
-  // bytes at a time while they are equal and ASCII.
+  if (a.starts_with('.') || b.starts_with('.')) {
+    const int ra = DotRank(a);
+    const int rb = DotRank(b);
+    if (ra != rb) return ra < rb;
+  }
+  // Equal bytes fold alike: comparing starts at the first byte that differs,
+  // found eight bytes at a time, or at the start of its character.
   const std::size_t common = std::min(a.size(), b.size());
   std::size_t i = 0;
   for (std::uint64_t wa = 0, wb = 0; i + 8 <= common; i += 8) {
     std::memcpy(&wa, a.data() + i, 8);
     std::memcpy(&wb, b.data() + i, 8);
-    if (wa != wb || (wa & 0x8080808080808080ULL) != 0) break;
+    if (wa != wb) break;
   }
-  while (i < common && a[i] == b[i] && static_cast<unsigned char>(a[i]) < 0x80) ++i;
-  std::size_t j = i;
-  // ASCII, the usual case, needs no decoding.
-  const auto next = [](std::string_view s, std::size_t& at) {
-    const auto byte = static_cast<unsigned char>(s[at]);
-    if (byte >= 0x80) return FoldCase(NextCodePoint(s, at));
-    ++at;
-    return FoldCase(byte);
+  while (i < common && a[i] == b[i]) ++i;
+  // Every byte but a continuation byte starts a character.
+  const auto continues = [](std::string_view s, std::size_t at) {
+    return at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80;
   };
+  while (i > 0 && (continues(a, i) || continues(b, i))) --i;
+  std::size_t j = i;
   while (i < a.size() && j < b.size()) {
-    const wchar_t fa = next(a, i);
-    const wchar_t fb = next(b, j);
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[j]);
+    wchar_t fa, fb;
+    if ((ca | cb) < 0x80) {  // ASCII, the usual case, needs no decoding
+      fa = FoldCase(ca);
+      fb = FoldCase(cb);
+      ++i;
+      ++j;
+    } else {
+      fa = FoldCase(NextCodePoint(a, i));
+      fb = FoldCase(NextCodePoint(b, j));
+    }
     if (fa != fb) return fa < fb;
   }
   if (i < a.size() || j < b.size()) return j < b.size();
