@@ -72,7 +72,8 @@ struct Handout {
 thread_local Handout t_handout;
 
 // Letter case is folded with the full Unicode tables of the C.UTF-8 locale
-// (independent of the user's locale); without it, ASCII only.
+// (independent of the user's locale); without it, ASCII only. ASCII is folded
+// inline.
 wchar_t FoldWideCase(char32_t c) {
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   if (utf8 != static_cast<locale_t>(0)) return static_cast<wchar_t>(towupper_l(c, utf8));
