@@ -9,6 +9,7 @@
 
 #include <wx/string.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@
 inline wxString DisplayText(std::wstring_view text) {
   auto isHigh = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
   auto isLow = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+  auto isSurrogate = [](wchar_t c) { return c >= 0xD800 && c <= 0xDFFF; };
+  if (std::none_of(text.begin(), text.end(), isSurrogate)) {
+    return wxString(text.data(), text.size());
+  }
   std::wstring shown(text);
   for (std::size_t i = 0; i < shown.size(); ++i) {
     if constexpr (sizeof(wchar_t) == 2) {

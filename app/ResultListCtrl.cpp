@@ -5,9 +5,14 @@
 #ifdef __WXMSW__
 #include <wx/msw/wrapwin.h>
 #endif
+#ifdef __WXGTK3__
+#include <dlfcn.h>
+#include <pango/pangocairo.h>
+#include <wx/fontutil.h>
+#include <wx/graphics.h>
+#endif
 
 #include <algorithm>
-#include <optional>
 
 #include "app/DisplayText.h"
 
@@ -20,9 +25,8 @@ constexpr UINT kLvmSetExtendedListViewStyle = 0x1036;  // LVM_SETEXTENDEDLISTVIE
 #endif
 
 namespace {
-// Texts remembered per surface during a run before the memory starts over:
-// repeated texts (the folder, "-", shared times) come back long before.
-constexpr std::size_t kRememberedExtents = 4096;
+// Slots for the extents remembered during a run.
+constexpr std::size_t kRememberedExtents = 1024;
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -58,10 +62,11 @@ void CResultListCtrl::SetCell(int row, int column, const wxString& text) {
   RefreshItem(row);
 }
 
-wxString CResultListCtrl::Cell(int row, int column) const {
+const wxString& CResultListCtrl::Cell(int row, int column) const {
+  static const wxString none;
   return IsCell(row, column)
              ? m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]
-             : wxString();
+             : none;
 }
 
 void CResultListCtrl::DeleteAllRows() {
@@ -81,6 +86,68 @@ wxString CResultListCtrl::OnGetItemText(long item, long column) const {
 }
 
 // ---------------------------------------------------------------------------
+// Text measurement
+
+#ifdef __WXGTK3__
+namespace {
+// wx 3.2 makes a new Pango layout (and context) for every text it measures;
+// this makes one the way wx does, to shape many texts in, or returns null.
+PangoLayout* MakeMeasuringLayout(wxDC& dc) {
+  // wx scales the DC's font by the screen's resolution over 96 dpi, read when
+  // the DC is made. GDK comes with wx but its headers do not: look it up.
+  using GetScreen = void* (*)();
+  using GetResolution = double (*)(void*);
+  const auto getScreen = reinterpret_cast<GetScreen>(dlsym(RTLD_DEFAULT, "gdk_screen_get_default"));
+  const auto getResolution =
+      reinterpret_cast<GetResolution>(dlsym(RTLD_DEFAULT, "gdk_screen_get_resolution"));
+  wxGraphicsContext* gc = dc.GetGraphicsContext();
+  auto* cr = gc ? static_cast<cairo_t*>(gc->GetNativeContext()) : nullptr;
+  const wxFont font = dc.GetFont();
+  if (!getScreen || !getResolution || !cr || !font.IsOk()) return nullptr;
+  void* screen = getScreen();
+  const float scale = screen ? float(getResolution(screen) / 96.0) : 1.0f;
+  if (!(scale > 0)) return nullptr;  // no resolution: leave it to the DC
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  const wxFont scaled = scale == 1.0f ? font : font.Scaled(scale);
+  pango_layout_set_font_description(layout, scaled.GetNativeFontInfo()->description);
+  return layout;
+}
+}  // namespace
+#endif
+
+CTextMeasurer::CTextMeasurer(wxWindow& window) : m_dc(&window) {
+#ifdef __WXGTK3__
+  m_pLayout = MakeMeasuringLayout(m_dc);
+#endif
+}
+
+CTextMeasurer::~CTextMeasurer() {
+#ifdef __WXGTK3__
+  if (m_pLayout) g_object_unref(m_pLayout);
+#endif
+}
+
+TextExtent CTextMeasurer::Measure(const wxString& text) {
+#ifdef __WXGTK3__
+  if (m_pLayout) {
+    // As wx measures: no size for an empty text or one without a UTF-8 form,
+    // else the layout's size in whole pixels.
+    if (text.empty()) return {};
+    const wxCharBuffer utf8 = text.utf8_str();
+    if (!utf8) return {};
+    pango_layout_set_text(m_pLayout, utf8, static_cast<int>(utf8.length()));
+    TextExtent extent;
+    pango_layout_get_pixel_size(m_pLayout, &extent.cx, &extent.cy);
+    return extent;
+  }
+#endif
+  wxCoord width = 0;
+  wxCoord height = 0;
+  m_dc.GetTextExtent(text, &width, &height);
+  return TextExtent{width, height};
+}
+
+// ---------------------------------------------------------------------------
 // The surface
 
 CResultListCtrlView::CResultListCtrlView(CResultListCtrl& list) : m_list(list) {}
@@ -91,14 +158,15 @@ void CResultListCtrlView::BeginRun() {
   m_bRunning = true;
   m_runClientWidth = m_list.GetClientSize().GetWidth();
 #ifndef __WXMSW__
-  m_runDC = std::make_unique<wxClientDC>(&m_list);
+  m_runMeasurer = std::make_unique<CTextMeasurer>(m_list);
 #endif
 }
 
 void CResultListCtrlView::EndRun() {
   m_bRunning = false;
-  m_runDC.reset();
-  for (auto& extents : m_runExtents) extents.clear();
+  m_bColumnsFrozen = false;
+  m_runMeasurer.reset();
+  m_runExtents.clear();
 }
 
 void CResultListCtrlView::SetExtendedStyle(DWORD styles) {
@@ -148,7 +216,7 @@ void CResultListCtrlView::DeleteAllItems() { m_list.DeleteAllRows(); }
 int CResultListCtrlView::GetColumnCount() { return m_list.GetColumnCount(); }
 
 void CResultListCtrlView::WriteColumn(int column, const std::wstring& text, int width) {
-  if (!IsColumn(column)) return;
+  if (m_bColumnsFrozen || !IsColumn(column)) return;
   wxListItem item;
   item.SetMask(wxLIST_MASK_TEXT | wxLIST_MASK_FORMAT | wxLIST_MASK_WIDTH);
   item.SetText(DisplayText(text));
@@ -159,7 +227,7 @@ void CResultListCtrlView::WriteColumn(int column, const std::wstring& text, int 
 }
 
 void CResultListCtrlView::WriteColumnWidth(int column, int width) {
-  if (!IsColumn(column)) return;
+  if (m_bColumnsFrozen || !IsColumn(column)) return;
   // A width the control already shows is not given again: the control would
   // only lay itself out anew for nothing.
   if (m_list.GetColumnWidth(column) != DisplayableWidth(width))
@@ -186,13 +254,19 @@ int CResultListCtrlView::GetClientWidth() {
 }
 
 TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring& text) {
+  if (m_bColumnsFrozen) return {};
   if (!m_bRunning) return MeasureInContext(surface, text);
-  auto& extents = m_runExtents[surface == Surface::Header ? 0 : 1];
-  if (const auto found = extents.find(text); found != extents.end()) return found->second;
-  if (extents.size() >= kRememberedExtents) extents.clear();
-  const TextExtent extent = MeasureInContext(surface, text);
-  extents.emplace(text, extent);
-  return extent;
+  if (m_runExtents.empty()) m_runExtents.resize(kRememberedExtents);
+  RememberedExtent& slot =
+      m_runExtents[(std::hash<std::wstring>()(text) + static_cast<std::size_t>(surface)) %
+                   kRememberedExtents];
+  if (!slot.used || slot.surface != surface || slot.text != text) {
+    slot.extent = MeasureInContext(surface, text);
+    slot.used = true;
+    slot.surface = surface;
+    slot.text = text;
+  }
+  return slot.extent;
 }
 
 TextExtent CResultListCtrlView::MeasureInContext(Surface surface, const std::wstring& text) {
@@ -226,14 +300,10 @@ TextExtent CResultListCtrlView::MeasureInContext(Surface surface, const std::wst
   // wx's own report list draws its header inside the list control, with no
   // window of its own to open a device context on: both surfaces measure in a
   // client DC of the list control, whose font is the default GUI font (a
-  // fresh one, or the one kept for the run).
+  // fresh one, or the measurer kept for the run).
   (void)surface;
-  std::optional<wxClientDC> fresh;
-  wxClientDC& dc = m_runDC ? *m_runDC : fresh.emplace(&m_list);
-  wxCoord width = 0;
-  wxCoord height = 0;
-  dc.GetTextExtent(DisplayText(text), &width, &height);
-  return TextExtent{width, height};
+  if (m_runMeasurer) return m_runMeasurer->Measure(DisplayText(text));
+  return CTextMeasurer(m_list).Measure(DisplayText(text));
 #endif
 }
 

@@ -2,16 +2,16 @@
 // and the column fitting.
 #pragma once
 
+#include <wx/dcclient.h>
 #include <wx/listctrl.h>
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "run/ResultListView.h"
 
-class wxClientDC;
+typedef struct _PangoLayout PangoLayout;
 
 // The report-view list control of the main dialog. It keeps the rows' texts
 // itself and shows them on demand (a virtual list): rows are added and
@@ -33,7 +33,7 @@ class CResultListCtrl final : public wxListCtrl {
   // Sets one cell; a cell that does not exist is ignored.
   void SetCell(int row, int column, const wxString& text);
   // The cell's text; empty for a cell that does not exist.
-  wxString Cell(int row, int column) const;
+  const wxString& Cell(int row, int column) const;
   void DeleteAllRows();
   // Adds an empty cell at `column` to every row (a column was inserted there).
   void InsertCellColumn(int column);
@@ -47,6 +47,26 @@ class CResultListCtrl final : public wxListCtrl {
   std::vector<std::vector<wxString>> m_rows;
 };
 
+// Measures texts as a fresh client DC of a window does (in the DC's font, the
+// window's default one), as long as nothing that decides a text's size
+// changes: the window, its font and the screen's resolution.
+class CTextMeasurer {
+ public:
+  explicit CTextMeasurer(wxWindow& window);
+  ~CTextMeasurer();
+  CTextMeasurer(const CTextMeasurer&) = delete;
+  CTextMeasurer& operator=(const CTextMeasurer&) = delete;
+
+  TextExtent Measure(const wxString& text);
+  // True when texts are shaped in one layout kept for all of them (GTK 3)
+  // rather than through the DC.
+  bool KeepsLayout() const { return m_pLayout != nullptr; }
+
+ private:
+  wxClientDC m_dc;
+  PangoLayout* m_pLayout = nullptr;
+};
+
 class CResultListCtrlView final : public IResultListView {
  public:
   // The control must be in report mode and outlive this view.
@@ -55,11 +75,15 @@ class CResultListCtrlView final : public IResultListView {
 
   // From BeginRun to EndRun (one change-time run) nothing that decides a
   // measured extent changes: the control and its default font stay. One
-  // measuring context then serves the whole run and a text measured once is
+  // measurer then serves the whole run and a text measured once is mostly
   // not measured again, which gives the widths a fresh context per text gives.
   // The client width is the one at the start of the run.
   void BeginRun();
   void EndRun();
+  // While the columns are frozen (during a run, between two fittings of the
+  // rows added meanwhile) they keep their widths: a text measures as empty
+  // without being shaped and the widths written are dropped.
+  void FreezeColumns(bool freeze) { m_bColumnsFrozen = freeze; }
 
   void SetExtendedStyle(DWORD styles) override;
   DWORD GetExtendedStyle() const { return m_dwExtendedStyle; }
@@ -91,10 +115,19 @@ class CResultListCtrlView final : public IResultListView {
   // The width the program last gave each column. The displayed width lives in
   // the control and follows the user's dragging; this one never does.
   std::vector<int> m_rememberedWidths;
-  // During a run: the measuring context (where the toolkit has one to keep)
-  // and the extents measured so far, per surface.
+  // During a run: the measurer (where the toolkit has one to keep) and the
+  // extents measured so far, one per slot chosen by the text: a text that
+  // comes back (the folder, "-", a time many files share) keeps its slot,
+  // while texts seen once only take turns in theirs.
+  struct RememberedExtent {
+    bool used = false;
+    Surface surface = Surface::List;
+    std::wstring text;
+    TextExtent extent;
+  };
   bool m_bRunning = false;
+  bool m_bColumnsFrozen = false;
   int m_runClientWidth = 0;
-  std::unique_ptr<wxClientDC> m_runDC;
-  std::unordered_map<std::wstring, TextExtent> m_runExtents[2];
+  std::unique_ptr<CTextMeasurer> m_runMeasurer;
+  std::vector<RememberedExtent> m_runExtents;
 };

@@ -225,6 +225,8 @@ void CVeltranoDlg::RunChangeTime() {
       CVeltranoDlg& dlg;
       explicit RunScope(CVeltranoDlg& d) : dlg(d) {
         dlg.m_list->BeginRun();
+        dlg.m_list->FreezeColumns(true);
+        dlg.m_nFittedRows = 0;
         wxEvtHandler::AddFilter(&dlg.m_inputBlocker);
         dlg.m_bRunning = true;
         dlg.m_lastPaint = std::chrono::steady_clock::now();
@@ -252,7 +254,19 @@ bool CVeltranoDlg::OnEntryDone(BOOL /*stamped*/) {
   return true;
 }
 
+void CVeltranoDlg::FitRowsSoFar() {
+  // The order in which the run fits a row's columns: name, old time and
+  // folder once they are written, the new time after the file's work.
+  constexpr int kRowFitOrder[] = {0, 1, 3, 2};
+  m_list->FreezeColumns(false);
+  for (const int rows = m_list->GetItemCount(); m_nFittedRows < rows; ++m_nFittedRows) {
+    for (const int column : kRowFitOrder) FitColumnToCell(m_nFittedRows, column);
+  }
+  m_list->FreezeColumns(true);
+}
+
 void CVeltranoDlg::PaintRunSoFar() {
+  FitRowsSoFar();
   // The list is laid out and drawn at once; the events then handled draw the
   // rest of the window (and whatever was uncovered) and meet blocked input.
   if (const int rows = m_pListCtrl->GetItemCount(); rows > 0) m_pListCtrl->EnsureVisible(rows - 1);

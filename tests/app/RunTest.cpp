@@ -1,7 +1,8 @@
 // The change-time command on the real dialog: stamps, rows and column widths
 // in the wx list, the buttons during a run, the report of a failed time
-// conversion, and the list surface's widths.
+// conversion, and the list surface's widths and text measurement.
 #include <gtest/gtest.h>
+#include <wx/dcclient.h>
 #include <wx/listctrl.h>
 #include <wx/uiaction.h>
 
@@ -12,6 +13,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/AboutDlg.h"
+#include "app/DisplayText.h"
 #include "run/TimeText.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
@@ -69,7 +71,7 @@ TEST(DialogRun, RunStampsOnlyTimestampedFilesFillsOneRowPerEntryAndFitsTheColumn
   fx::TempDir work;
   vt::CurrentDirectory logHere(work.path());  // CertificateLog.log goes here
   fx::TempDir folder;
-  const fs::path signedExe = folder / "signed.exe";
+  const fs::path signedExe = folder / "验证签名.exe";  // the last entry
   const fs::path noTimestamp = folder / "no-timestamp.exe";
   fx::WriteFile(signedExe, fx::BuildSignedPe());
   fx::SignatureOptions withoutTimestamp;
@@ -106,9 +108,9 @@ TEST(DialogRun, RunStampsOnlyTimestampedFilesFillsOneRowPerEntryAndFitsTheColumn
   EXPECT_EQ(rows, (std::vector<std::vector<wxString>>{
                       {"no-timestamp.exe", old, "-", dir},
                       {wxString(L"odd-\uFFFD-name.bin"), old, "-", dir},
-                      {"signed.exe", old, wxString(L"2019/04/05 14:07:08"), dir},
                       {"sub", old, "-", dir},
                       {wxString(L"较长的文件名-0123.dat"), old, "-", dir},
+                      {wxString(L"验证签名.exe"), old, wxString(L"2019/04/05 14:07:08"), dir},
                   }));
 
   // The new time is shown only once the file carries it.
@@ -116,19 +118,23 @@ TEST(DialogRun, RunStampsOnlyTimestampedFilesFillsOneRowPerEntryAndFitsTheColumn
 
   // Columns 0 to 2: the widest of header and cells; displayed as remembered.
   IResultListView& view = dlg.View();
-  int sum = 0;
+  int widths[3] = {};
+  int newTimeBeforeLastRow = 0;
   for (int c = 0; c < 3; ++c) {
-    int widest = Measured(view, IResultListView::Surface::Header, kColumnHeaders[c]);
+    int& widest = widths[c] = Measured(view, IResultListView::Surface::Header, kColumnHeaders[c]);
     for (const auto& row : rows) {
+      if (c == 2 && &row == &rows.back()) newTimeBeforeLastRow = widest;
       widest = std::max(widest, Measured(view, IResultListView::Surface::List,
                                          row[static_cast<std::size_t>(c)].ToStdWstring()));
     }
     EXPECT_EQ(view.GetRememberedWidth(c), widest) << c;
     EXPECT_EQ(view.GetDisplayedWidth(c), widest) << c;
-    sum += widest;
   }
-  // The last column reaches the right edge (the folder text is short).
-  const int remaining = view.GetClientWidth() - sum;
+  // The last column reaches the right edge as it was when the last row's
+  // folder was fitted (the folder text is short). That row's new time widens
+  // column 2 only afterwards: the columns then reach past the edge.
+  ASSERT_LT(newTimeBeforeLastRow, widths[2]);
+  const int remaining = view.GetClientWidth() - widths[0] - widths[1] - newTimeBeforeLastRow;
   ASSERT_GT(remaining, Measured(view, IResultListView::Surface::List, folder.path().wstring()));
   EXPECT_EQ(view.GetRememberedWidth(3), remaining);
   EXPECT_EQ(view.GetDisplayedWidth(3), remaining);
@@ -182,6 +188,33 @@ TEST(DialogRun, RememberedWidthsStayWhenTheUserDragsADivider) {
   EXPECT_EQ(view.GetDisplayedWidth(3), 0);
   view.WriteColumnWidth(4, 99);
   EXPECT_EQ(view.GetRememberedWidth(4), 0);
+  dlg.Hide();
+}
+
+TEST(DialogRun, RunMeasurerGivesTheSizesOfAFreshClientDC) {
+  CTestDlg dlg;
+  dlg.Show();
+  CTextMeasurer measurer(dlg.ListCtrl());
+#ifdef __WXGTK3__
+  EXPECT_TRUE(measurer.KeepsLayout());
+#endif
+  // clang-format off
+  const std::vector<wxString> texts = {
+      L"", L"-", L" ", L"  spaced  ", L"Setup-1234.exe", L"WWWWiiii.dll", L"0123456789",
+      L"2021/03/01 08:00:00", L"说明文档-17.txt", L"更改文件修改时间为数字签名时间戳 V1.0",
+      L"Ünïcödé-файл-ملف-קובץ-ファイル-ไฟล์.bin", L"e\u0301\u0302a\u0308\u20DD", L"tab\there",
+      L"\U0001F600\U0001F44D\U0001F3FD\U0001F468\u200D\U0001F469", L"two\nlines", L"\u200B\uFEFF",
+      L"\u202Eexe.txt", DisplayText(L"odd-\xDC80\xDCFF-name.bin"), wxString(5000, L'x'),
+      wxString(400, L'说') + L"-\u0627\u0644"};
+  // clang-format on
+  for (const wxString& text : texts) {
+    wxCoord width = -1;
+    wxCoord height = -1;
+    wxClientDC(&dlg.ListCtrl()).GetTextExtent(text, &width, &height);
+    const TextExtent extent = measurer.Measure(text);
+    EXPECT_EQ(extent.cx, width) << text.utf8_string();
+    EXPECT_EQ(extent.cy, height) << text.utf8_string();
+  }
   dlg.Hide();
 }
 
