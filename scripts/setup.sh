@@ -4,7 +4,10 @@
 #   scripts/setup.sh run    install what the program needs, build it, start it
 #   scripts/setup.sh test   install what the tests need, build, run every test
 #   scripts/setup.sh package  install what packaging needs, build every package
-#                             into build/packages/
+#                             into build/packages/: the Debian package, and the
+#                             Windows installer and archive from the Windows
+#                             build (brought up to date, or made with the
+#                             libraries scripts/windows-deps.sh caches)
 #   scripts/setup.sh windows  install the MinGW-w64 cross toolchain and Wine,
 #                           build veltrano.exe and veltrano-batch.exe and run
 #                           the Windows tests under Wine (scripts/windows.sh)
@@ -37,14 +40,19 @@ test_packages=(
 fuzz_packages=(clang libclang-rt-14-dev clang-format)
 # CPack's Debian generator: dpkg-shlibdeps (dpkg-dev) and file.
 deb_packages=(dpkg-dev file)
-# The cross toolchain, Debian's sources of libpng and wxWidgets (dpkg-dev
-# unpacks them), Wine to run the tests, and what the dialog's smoke test
-# under Xvfb needs (one CJK font, xdotool, ImageMagick for the screenshot).
-windows_packages=(
+# The cross toolchain and Debian's sources of libpng and wxWidgets (dpkg-dev
+# unpacks them); for the tests Wine, and what the dialog's smoke test under
+# Xvfb needs (one CJK font, xdotool, ImageMagick for the screenshot).
+windows_build_packages=(
   cmake ninja-build g++ pkg-config googletest dpkg-dev
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+)
+windows_packages=(
+  "${windows_build_packages[@]}" wine wine64
   xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales python3
 )
+# The Windows installer (wixl, msibuild) and archive.
+msi_packages=(wixl msitools zip)
 
 packages=("${build_packages[@]}")
 if [ "$mode" = windows ]; then
@@ -55,7 +63,7 @@ elif [ "$mode" = test ]; then
   # already has Node.js with npm keeps it (Debian's npm would conflict).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
 elif [ "$mode" = package ]; then
-  packages+=("${deb_packages[@]}")
+  packages+=("${deb_packages[@]}" "${windows_build_packages[@]}" "${msi_packages[@]}")
 elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   # No desktop to show the dialog on: it starts under Xvfb instead.
   packages+=(xvfb xauth)
@@ -116,10 +124,21 @@ build_deb() {
   rm -rf build/packages/_CPack_Packages
 }
 
+# The two Windows programs in build/windows: the Windows build's own tree,
+# brought up to date (nothing is rebuilt after `scripts/setup.sh windows`), or
+# a new one with the cached libraries (built first where they are missing).
+build_windows_programs() {
+  VELTRANO_WINDOWS_PREFIX=$(scripts/windows-deps.sh)
+  export VELTRANO_WINDOWS_PREFIX
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target veltrano veltrano-batch
+}
+
 if [ "$mode" = package ]; then
   rm -rf build/package build/packages
   build_deb
-  # The Windows installer and archive join here once the Windows build is in.
+  build_windows_programs
+  scripts/windows-packages.sh build/windows build/packages >/dev/null
   ls -l build/packages
   exit 0
 fi
