@@ -40,7 +40,7 @@ wchar_t* Digits(std::uint32_t value, unsigned base, wchar_t* end) {
 
 // Writes a record's first line with its line break: "Certificate[", the site
 // in decimal, "]:".
-void WriteSiteLine(std::wostream& log, int nSite) {
+void WriteSiteLine(veltrano::LogStream& log, int nSite) {
   wchar_t text[12];
   wchar_t* const end = std::end(text);
   const auto magnitude = static_cast<std::uint32_t>(nSite < 0 ? -(nSite + 1) + 1u : nSite + 0u);

@@ -18,7 +18,7 @@
 namespace veltrano {
 namespace {
 
-using FileEnd = LogFileBuf::FileEnd;
+using FileEnd = LogStream::FileEnd;
 
 constexpr std::intptr_t kNoFile = -1;
 
@@ -140,14 +140,14 @@ void CloseFile(std::intptr_t file) { ::close(static_cast<int>(file)); }
 
 }  // namespace
 
-LogFileBuf::~LogFileBuf() { close(); }
+LogStream::~LogStream() { close(); }
 
-bool LogFileBuf::open(const char* name) {
+void LogStream::open(const char* name) {
   close();
   m_file = OpenForAppend(name, m_end);
   if (m_file == kNoFile) {
     NoteTrouble(LogTrouble::kCannotOpen);
-    return false;
+    return;
   }
   m_pending.reserve(256);  // a header line or a record, usually
   if (m_end.size == 0) {
@@ -157,19 +157,17 @@ bool LogFileBuf::open(const char* name) {
   } else {
     m_startLine = !EndsInLineBreak(name, m_end);
   }
-  return true;
 }
 
-bool LogFileBuf::is_open() const { return m_file != kNoFile; }
+bool LogStream::is_open() const { return m_file != kNoFile; }
 
-bool LogFileBuf::close() {
-  const bool written = sync() == 0;
+void LogStream::close() {
+  Flush();
   if (m_file != kNoFile) CloseFile(m_file);
   m_file = kNoFile;
-  return written;
 }
 
-void LogFileBuf::Append(wchar_t c) {
+void LogStream::Append(wchar_t c) {
   char32_t cp = static_cast<char32_t>(c);
   if constexpr (sizeof(wchar_t) < 4) {
     cp &= 0xFFFF;
@@ -192,41 +190,61 @@ void LogFileBuf::Append(wchar_t c) {
   }
 }
 
-LogFileBuf::int_type LogFileBuf::overflow(int_type c) {
-  if (m_file == kNoFile) return traits_type::eof();
-  if (!traits_type::eq_int_type(c, traits_type::eof())) Append(traits_type::to_char_type(c));
-  return traits_type::not_eof(c);
-}
-
-std::streamsize LogFileBuf::xsputn(const wchar_t* s, std::streamsize n) {
-  if (m_file == kNoFile) return 0;
-  for (std::streamsize i = 0; i < n; ++i) {
+LogStream& LogStream::operator<<(std::wstring_view text) {
+  if (m_file == kNoFile) return *this;
+  for (std::size_t i = 0; i < text.size(); ++i) {
     // A run of ASCII but the line break goes out as it is.
-    std::streamsize end = i;
-    while (end < n && s[end] > 0 && s[end] < 0x80 && s[end] != L'\n') ++end;
+    std::size_t end = i;
+    while (end < text.size() && text[end] > 0 && text[end] < 0x80 && text[end] != L'\n') ++end;
     if (end != i && m_highSurrogate == 0) {
       const std::size_t at = m_pending.size();
-      m_pending.resize(at + static_cast<std::size_t>(end - i));
-      for (std::streamsize k = i; k < end; ++k) {
-        m_pending[at + static_cast<std::size_t>(k - i)] = static_cast<char>(s[k]);
-      }
+      m_pending.resize(at + (end - i));
+      for (std::size_t k = i; k < end; ++k) m_pending[at + k - i] = static_cast<char>(text[k]);
       i = end - 1;
     } else {
-      Append(s[i]);
+      Append(text[i]);
     }
   }
-  return n;
+  return *this;
 }
 
-int LogFileBuf::sync() {
+LogStream& LogStream::operator<<(const wchar_t* text) {
+  return text == nullptr ? *this : *this << std::wstring_view(text);
+}
+
+LogStream& LogStream::operator<<(PercentEscapedText escaped) {
+  const std::wstring_view text = escaped.text;
+  // Plain runs go as they are; the rest one character at a time.
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t end = i;
+    while (end < text.size() && !NeedsPercentEscape(text[end])) ++end;
+    if (end != i) {
+      *this << text.substr(i, end - i);
+      i = end;
+    } else {
+      *this << std::wstring_view(PercentEscaped(text.substr(i, 1)));
+      ++i;
+    }
+  }
+  return *this;
+}
+
+LogStream& LogStream::operator<<(std::wostream& (*manipulator)(std::wostream&)) {
+  using Manipulator = std::wostream& (*)(std::wostream&);
+  if (manipulator == static_cast<Manipulator>(std::endl)) *this << L"\n";
+  Flush();
+  return *this;
+}
+
+bool LogStream::Flush() {
   if (m_highSurrogate != 0) {
     m_highSurrogate = 0;
     AppendBytesForCodePoint(0xFFFD, m_pending);
   }
-  if (m_pending.empty()) return 0;
+  if (m_pending.empty()) return true;
   if (m_file == kNoFile) {
     m_pending.clear();
-    return -1;
+    return false;
   }
   if (m_startLine) m_pending = kLineBreak + m_pending;
   const bool written = WriteWhole(m_file, m_pending);
@@ -242,31 +260,21 @@ int LogFileBuf::sync() {
     t_lastWrite = {m_end, true, m_pending.back() == '\n'};
   }
   m_pending.clear();
-  return written ? 0 : -1;
-}
-
-void LogStream::open(const char* name) {
-  if (m_buf.open(name)) {
-    clear();
-  } else {
-    setstate(std::ios::failbit);
-  }
-}
-
-void LogStream::close() {
-  if (!m_buf.close()) setstate(std::ios::badbit);
+  return written;
 }
 
 LogTrouble TakeLogTrouble() {
   return static_cast<LogTrouble>(g_trouble.exchange(static_cast<int>(LogTrouble::kNone)));
 }
 
+bool NeedsPercentEscape(wchar_t c) {
+  const auto cp = static_cast<char32_t>(c) & (sizeof(wchar_t) < 4 ? 0xFFFF : 0xFFFFFFFF);
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == U'%';
+}
+
 std::wstring PercentEscaped(std::wstring_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  const auto plain = [](wchar_t c) {
-    const auto cp = static_cast<char32_t>(c) & (sizeof(wchar_t) < 4 ? 0xFFFF : 0xFFFFFFFF);
-    return cp >= 0x20 && (cp < 0x7F || cp > 0x9F) && cp != U'%';
-  };
+  const auto plain = [](wchar_t c) { return !NeedsPercentEscape(c); };
   if (std::all_of(text.begin(), text.end(), plain)) return std::wstring(text);
   std::wstring out;
   out.reserve(text.size());

@@ -1,5 +1,5 @@
-// The diagnostic log as a file: a wide output stream that appends UTF-8 text
-// to "CertificateLog.log" in whole pieces.
+// The diagnostic log as a file: a stream of wide text that appends UTF-8 to
+// "CertificateLog.log" in whole pieces.
 //
 // The stream keeps what is written until it is flushed (std::endl) and then
 // hands it to the file in one write, so a line, or a record whose two lines
@@ -15,28 +15,44 @@
 // undecodable file-name bytes (platform/WideText.h) as those bytes, and a
 // character with no encoding as U+FFFD. On Windows each "\n" is stored as
 // CR LF, as a text-mode file stores it.
+//
+// The log only ever takes text, so the stream is no std::wostream: one is
+// built for every inspector, and a standard stream's construction (its locale
+// and facets) would cost more than the line it writes.
 #pragma once
 
 #include <cstdint>
 #include <ostream>
-#include <streambuf>
 #include <string>
 #include <string_view>
 
 namespace veltrano {
 
-class LogFileBuf : public std::wstreambuf {
- public:
-  LogFileBuf() = default;
-  ~LogFileBuf() override;
-  LogFileBuf(const LogFileBuf&) = delete;
-  LogFileBuf& operator=(const LogFileBuf&) = delete;
+// Text that goes to the log with every control character and the percent
+// sign escaped (see PercentEscaped).
+struct PercentEscapedText {
+  std::wstring_view text;
+};
 
-  // False when no regular file could be opened or created.
-  bool open(const char* name);
+class LogStream {
+ public:
+  LogStream() = default;
+  ~LogStream();
+  LogStream(const LogStream&) = delete;
+  LogStream& operator=(const LogStream&) = delete;
+
+  // Opens `name` for appending; is_open tells whether that worked.
+  void open(const char* name);
   bool is_open() const;
-  // Writes what is pending, then closes. False when that write failed.
-  bool close();
+  // Writes what is pending, then closes.
+  void close();
+
+  LogStream& operator<<(std::wstring_view text);
+  LogStream& operator<<(const wchar_t* text);  // null writes nothing
+  LogStream& operator<<(PercentEscapedText escaped);
+  // std::endl writes a line break, then (as std::flush does) hands what is
+  // pending to the file. The log takes no other manipulator.
+  LogStream& operator<<(std::wostream& (*manipulator)(std::wostream&));
 
   // Which file, and how long it was when opened plus what was written since.
   struct FileEnd {
@@ -45,32 +61,16 @@ class LogFileBuf : public std::wstreambuf {
     std::uint64_t size = 0;
   };
 
- protected:
-  int_type overflow(int_type c) override;
-  std::streamsize xsputn(const wchar_t* s, std::streamsize n) override;
-  int sync() override;
-
  private:
   void Append(wchar_t c);
+  // Hands what is pending to the file; false when that write failed.
+  bool Flush();
 
   std::intptr_t m_file = -1;  // a descriptor, or a HANDLE on Windows
   FileEnd m_end;
   std::string m_pending;        // converted bytes not yet written
   wchar_t m_highSurrogate = 0;  // the first half of a pair (16-bit wchar_t)
   bool m_startLine = false;     // the file did not end in a line break
-};
-
-// The log's stream: is_open, open and close as a file stream has them.
-class LogStream : public std::wostream {
- public:
-  LogStream() : std::wostream(&m_buf) {}
-  bool is_open() const { return m_buf.is_open(); }
-  // Opens `name` for appending; sets failbit when that fails.
-  void open(const char* name);
-  void close();
-
- private:
-  LogFileBuf m_buf;
 };
 
 // What went wrong with the log since the last call (the first trouble only),
@@ -83,5 +83,7 @@ LogTrouble TakeLogTrouble();
 // digits per UTF-8 byte ("%0A" for a line feed, "%25" for '%'). A name
 // escaped this way fits on one line and reads back with any percent-decoder.
 std::wstring PercentEscaped(std::wstring_view text);
+// True for a character PercentEscaped escapes.
+bool NeedsPercentEscape(wchar_t c);
 
 }  // namespace veltrano

@@ -9,12 +9,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto decoded = veltrano::pkcs7::DecodeSignedData(veltrano::ByteView(data, size));
   if (!decoded) return 0;
   unsigned sum = 0;
-  for (veltrano::ByteView cert : decoded->certificates)
-    sum += veltrano::fuzz::Touch(cert.data(), cert.size());
+  sum += veltrano::fuzz::Touch(decoded->certificates.data(), decoded->certificates.size());
   for (const auto& signer : decoded->signers) {
     sum += veltrano::fuzz::Touch(signer.issuer.data(), signer.issuer.size());
     for (const auto& attr : signer.authenticatedAttributes) {
-      for (veltrano::ByteView v : attr.values) sum += veltrano::fuzz::Touch(v.data(), v.size());
+      veltrano::pkcs7::ForEachValue(
+          attr, [&sum](veltrano::ByteView v) { sum += veltrano::fuzz::Touch(v.data(), v.size()); });
     }
   }
   return static_cast<int>(sum & 0);

@@ -104,7 +104,7 @@ namespace {
 // Encodes `text`; a code point without an encoding becomes U+FFFD when
 // `replace` is set, and otherwise stops the encoding (false).
 bool EncodeWide(std::wstring_view text, bool replace, std::string& out) {
-  out.reserve(text.size());
+  out.reserve(out.size() + text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     // A run of ASCII goes out as it is.
     std::size_t end = i;
@@ -147,6 +147,10 @@ std::string BytesFromWideReplacing(std::wstring_view text) {
   std::string out;
   EncodeWide(text, true, out);
   return out;
+}
+
+void AppendBytesFromWideReplacing(std::wstring_view text, std::string& out) {
+  EncodeWide(text, true, out);
 }
 
 }  // namespace veltrano

@@ -31,6 +31,8 @@ void AppendWideCodePoint(char32_t cp, std::wstring& out);
 // As BytesFromWide, but a code point without an encoding becomes U+FFFD, so
 // the text always comes out whole (for output, never for paths).
 std::string BytesFromWideReplacing(std::wstring_view text);
+// The same, appended to `out`.
+void AppendBytesFromWideReplacing(std::wstring_view text, std::string& out);
 
 // Appends the bytes for one code point. Returns false (and appends nothing)
 // for a code point that has no encoding, as above.

@@ -95,26 +95,34 @@ void HoldClosedStandardStreams() {
 
 // Appends a cell with every control character and the percent sign escaped
 // (see PercentEscaped): the separators and line breaks of the format never
-// occur in a cell, and path separators stay as they are.
-void AppendCell(std::string& line, const std::wstring& cell) {
-  // Printable ASCII but '%', the usual text, goes as it is.
-  if (std::all_of(cell.begin(), cell.end(),
-                  [](wchar_t c) { return c >= 0x20 && c < 0x7F && c != L'%'; })) {
-    line.append(cell.begin(), cell.end());
-    return;
+// occur in a cell, and path separators stay as they are. Undecodable name
+// bytes are printed as those bytes again.
+void AppendCell(std::string& line, std::wstring_view cell) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (;;) {
+    std::size_t plain = 0;
+    while (plain < cell.size() && !NeedsPercentEscape(cell[plain])) ++plain;
+    AppendBytesFromWideReplacing(cell.substr(0, plain), line);
+    if (plain == cell.size()) return;
+    std::string bytes;                                                        // one or two
+    AppendBytesForCodePoint(static_cast<unsigned char>(cell[plain]), bytes);  // below U+00A0
+    for (const unsigned char b : bytes) {
+      line += '%';
+      line += kHex[b >> 4];
+      line += kHex[b & 0xF];
+    }
+    cell.remove_prefix(plain + 1);
   }
-  // Undecodable name bytes are printed as those bytes again.
-  line += BytesFromWideReplacing(PercentEscaped(cell));
 }
 
-std::string FormatLine(const std::vector<std::wstring>& cells) {
-  std::string line;
-  line.reserve(160);
+// The row's cells, tab-separated, into `line` (whose room is kept from row to
+// row).
+void FormatLine(const std::vector<std::wstring>& cells, std::string& line) {
+  line.clear();
   for (std::size_t i = 0; i < cells.size(); ++i) {
     if (i != 0) line += '\t';
     AppendCell(line, cells[i]);
   }
-  return line;
 }
 
 // Writes one line and flushes it; false when it did not get out.
@@ -208,9 +216,9 @@ class CPrintingDialog final : public CBatchDialog {
  protected:
   bool OnEntryDone(BOOL stamped) override {
     for (const std::vector<std::wstring>& row : m_list.Rows()) {
-      const std::string line = FormatLine(row);
+      FormatLine(row, m_line);
       m_progress.BeforeRow();
-      if (!m_unprinted && !PrintLine(m_out, line)) m_unprinted = line;
+      if (!m_unprinted && !PrintLine(m_out, m_line)) m_unprinted = m_line;
     }
     m_list.DropRows();
     m_progress.Count(stamped != FALSE);
@@ -241,6 +249,7 @@ class CPrintingDialog final : public CBatchDialog {
 
   std::ostream& m_out;
   std::ostream& m_err;
+  std::string m_line;
   ProgressLine m_progress;
   bool m_logTroubleShown = false;
 };
@@ -273,7 +282,9 @@ std::filesystem::path ChooserPath(const BatchArgument& arg, std::error_code& ec)
 // the exit status. `what` names the chosen path in a message.
 int RunAndReport(CPrintingDialog& dialog, std::ostream& out, std::ostream& err,
                  const std::string& what) {
-  if (!PrintLine(out, FormatLine({std::begin(kColumnHeaders), std::end(kColumnHeaders)}))) {
+  std::string header;
+  FormatLine({std::begin(kColumnHeaders), std::end(kColumnHeaders)}, header);
+  if (!PrintLine(out, header)) {
     err << kProgram << ": 无法写出结果，未做任何更改\n";
     return kBatchExitFailed;
   }

@@ -21,6 +21,12 @@ int ClampToInt(std::int64_t v) {
   return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
 }
 
+// A text's width in a column: the larger of its extent's width and height,
+// plus 10 pixels.
+int WidthOf(const TextExtent& extent) {
+  return ClampToInt(static_cast<std::int64_t>(std::max(extent.cx, extent.cy)) + 10);
+}
+
 bool IsDotEntry(const WIN32_FIND_DATAW& data) {
   return std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0;
 }
@@ -94,8 +100,8 @@ void CVeltranoDlgCore::FitColumnToCell(int nRow, int nColumn) {
   const int lastRow = list.GetItemCount() - 1;
   const int lastColumn = list.GetColumnCount() - 1;
   if (nRow < 0 || nRow > lastRow || nColumn < 0 || nColumn > lastColumn) return;
-  const std::wstring text = list.GetItemText(nRow, nColumn);
-  SetColumnWidth(nColumn, MeasuredWidth(IResultListView::Surface::List, text));
+  SetColumnWidth(nColumn,
+                 WidthOf(list.MeasureItemText(IResultListView::Surface::List, nRow, nColumn)));
 }
 
 void CVeltranoDlgCore::SetColumnWidth(int nColumn, int nWidth) {
@@ -127,8 +133,7 @@ int CVeltranoDlgCore::GetRemainingWidth() {
 }
 
 int CVeltranoDlgCore::MeasuredWidth(IResultListView::Surface surface, const std::wstring& text) {
-  const TextExtent extent = ResultList().MeasureText(surface, text);
-  return ClampToInt(static_cast<std::int64_t>(std::max(extent.cx, extent.cy)) + 10);
+  return WidthOf(ResultList().MeasureText(surface, text));
 }
 
 // ---------------------------------------------------------------------------
@@ -197,8 +202,8 @@ BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificat
   certificate.m_strFile = m_strFolder + kPathSeparator + name;
   // Escaped, so that no name can break the line or forge a record.
   if (certificate.m_log.is_open()) {
-    certificate.m_log << L"Analyze Signed File[" << veltrano::PercentEscaped(certificate.m_strFile)
-                      << L"]" << std::endl;
+    certificate.m_log << L"Analyze Signed File["
+                      << veltrano::PercentEscapedText{certificate.m_strFile} << L"]" << std::endl;
   }
 
   IResultListView& list = ResultList();

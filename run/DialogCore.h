@@ -101,8 +101,7 @@ class CVeltranoDlgCore {
   virtual void OnSearchFailed(DWORD /*dwError*/) {}
 
  private:
-  // A text's measured width: the larger of its extent's width and height,
-  // plus 10 pixels.
+  // A text's measured width (see WidthOf).
   int MeasuredWidth(IResultListView::Surface surface, const std::wstring& text);
   // Writes FormatTimeText(ft) into a cell; a time that cannot be shown leaves
   // the cell empty and is kept (the first of a run) for after the run.

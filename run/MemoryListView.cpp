@@ -35,6 +35,7 @@ bool CMemoryListView::HasCell(int row, int column) const {
 
 void CMemoryListView::DropRows() {
   m_dropped += static_cast<int>(m_rows.size());
+  for (auto& row : m_rows) m_spareRows.push_back(std::move(row));
   m_rows.clear();
 }
 
@@ -61,7 +62,13 @@ int CMemoryListView::InsertItem(int index, const std::wstring& text) {
   if (m_refuseInsert || index < 0) return -1;
   const std::size_t at =
       std::min(static_cast<std::size_t>(std::max(index - m_dropped, 0)), m_rows.size());
-  std::vector<std::wstring> row(std::max<std::size_t>(m_columns.size(), 1));
+  std::vector<std::wstring> row;
+  if (!m_spareRows.empty()) {
+    row = std::move(m_spareRows.back());
+    m_spareRows.pop_back();
+    for (std::wstring& cell : row) cell.clear();
+  }
+  row.resize(std::max<std::size_t>(m_columns.size(), 1));
   row[0] = text;
   m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), std::move(row));
   return m_dropped + static_cast<int>(at);
@@ -97,4 +104,9 @@ int CMemoryListView::GetDisplayedWidth(int column) {
 
 TextExtent CMemoryListView::MeasureText(Surface surface, const std::wstring& text) {
   return m_measure ? m_measure(surface, text) : TextExtent{};
+}
+
+TextExtent CMemoryListView::MeasureItemText(Surface surface, int row, int column) {
+  if (!HasCell(row, column)) return MeasureText(surface, std::wstring());
+  return MeasureText(surface, Row(row)[static_cast<std::size_t>(column)]);
 }

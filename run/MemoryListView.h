@@ -33,7 +33,8 @@ class CMemoryListView final : public IResultListView {
   const std::vector<std::vector<std::wstring>>& Rows() const { return m_rows; }
   // Forgets the rows so far; they still count, and later rows keep their
   // indexes. A list that is shown row by row (the headless command) stays
-  // small however many rows it has had.
+  // small however many rows it has had, and its rows' storage serves the
+  // rows that follow.
   void DropRows();
 
   void SetExtendedStyle(DWORD styles) override { m_extendedStyle = styles; }
@@ -50,6 +51,7 @@ class CMemoryListView final : public IResultListView {
   int GetDisplayedWidth(int column) override;
   int GetClientWidth() override { return m_clientWidth; }
   TextExtent MeasureText(Surface surface, const std::wstring& text) override;
+  TextExtent MeasureItemText(Surface surface, int row, int column) override;
 
  private:
   struct Column {
@@ -70,4 +72,5 @@ class CMemoryListView final : public IResultListView {
   int m_dropped = 0;
   std::vector<Column> m_columns;
   std::vector<std::vector<std::wstring>> m_rows;
+  std::vector<std::vector<std::wstring>> m_spareRows;  // dropped, for reuse
 };

@@ -54,4 +54,9 @@ class IResultListView {
   // of the list control itself.
   enum class Surface { Header, List };
   virtual TextExtent MeasureText(Surface surface, const std::wstring& text) = 0;
+  // The extent of a cell's whole text, as MeasureText gives it for
+  // GetItemText; a list that holds its texts may measure them in place.
+  virtual TextExtent MeasureItemText(Surface surface, int row, int column) {
+    return MeasureText(surface, GetItemText(row, column));
+  }
 };

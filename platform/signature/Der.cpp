@@ -1,8 +1,8 @@
 #include "platform/signature/Der.h"
 
 #include <array>
-#include <charconv>
 #include <cstring>
+#include <iterator>
 
 namespace veltrano::der {
 
@@ -82,60 +82,107 @@ Result<std::optional<Element>> Reader::Optional(std::uint8_t expected) {
 
 Result<Element> ReadElement(ByteView data) { return Reader(data).Next(); }
 
+bool IsValidOid(ByteView content) {
+  if (content.empty() || (content.data()[content.size() - 1] & 0x80) != 0) return false;
+  std::uint64_t arc = 0;
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    const std::uint8_t b = content.data()[i];
+    if (arc > (UINT64_MAX >> 7)) return false;
+    arc = (arc << 7) | (b & 0x7Fu);
+    if ((b & 0x80) == 0) arc = 0;
+  }
+  return true;
+}
+
 namespace {
 
-// The texts of the identifiers read last: the same few come up in every
-// signature.
+// The texts of the identifiers written lately, by their content: the same
+// few come up in every signature. A content has its place in the four slots
+// from the one its hash picks; when all four hold others, the first is
+// taken.
 struct KnownOid {
-  std::size_t size = 0;
-  std::array<std::uint8_t, 24> content{};
-  std::string text;
-};
-thread_local std::array<KnownOid, 32> t_knownOids;
-thread_local std::size_t t_nextKnownOid = 0;
+  std::uint8_t contentSize = 0;  // 0: the slot is empty
+  std::uint8_t textSize = 0;
+  std::array<std::uint8_t, 24> content;
+  std::array<char, 64> text;
 
-}  // namespace
-
-Result<std::string> OidText(ByteView content) {
-  if (content.empty()) return Error::kCorrupt;
-  if (content.data()[content.size() - 1] & 0x80) return Error::kCorrupt;
-  const bool keep = content.size() <= KnownOid{}.content.size();
-  if (keep) {
-    for (const KnownOid& known : t_knownOids) {
-      if (known.size == content.size() &&
-          std::memcmp(known.content.data(), content.data(), content.size()) == 0) {
-        return known.text;
-      }
-    }
+  bool Holds(ByteView c) const {
+    return contentSize == c.size() && std::memcmp(content.data(), c.data(), c.size()) == 0;
   }
-  std::string text;
-  text.reserve(content.size() * 3 + 2);  // enough for the usual arcs
+};
+thread_local std::array<KnownOid, 64> t_knownOids;
+
+KnownOid& SlotFor(ByteView content) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (std::size_t i = 0; i < content.size(); ++i) hash = (hash ^ content.data()[i]) * 16777619u;
+  constexpr std::size_t kWays = 4;
+  const std::size_t first = hash % t_knownOids.size();
+  for (std::size_t way = 0; way < kWays; ++way) {
+    KnownOid& slot = t_knownOids[(first + way) % t_knownOids.size()];
+    if (slot.contentSize == 0 || slot.Holds(content)) return slot;
+  }
+  return t_knownOids[first];
+}
+
+std::size_t FormatOid(ByteView content, char* out) {
+  std::size_t length = 0;
   std::uint64_t arc = 0;
   bool firstArc = true;
   for (std::size_t i = 0; i < content.size(); ++i) {
     const std::uint8_t b = content.data()[i];
-    if (arc > (UINT64_MAX >> 7)) return Error::kCorrupt;
     arc = (arc << 7) | (b & 0x7Fu);
     if (b & 0x80) continue;
-    if (firstArc) {
-      const std::uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
-      text += static_cast<char>('0' + top);
-      arc -= top * 40;
-      firstArc = false;
-    }
+    // The first subidentifier holds the first two arcs: 40 * X + Y, X at most 2.
+    const std::uint64_t top = !firstArc ? 0 : arc < 40 ? 0 : arc < 80 ? 1 : 2;
+    std::uint64_t value = arc - top * 40;
     char digits[24];
-    digits[0] = '.';
-    const char* end = std::to_chars(digits + 1, digits + sizeof digits, arc).ptr;
-    text.append(digits, static_cast<std::size_t>(end - digits));
+    char* first = std::end(digits);
+    do {
+      *--first = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    *--first = '.';
+    if (firstArc) *--first = static_cast<char>('0' + top);
+    firstArc = false;
     arc = 0;
+    for (; first != std::end(digits); ++first, ++length) {
+      if (out != nullptr) out[length] = *first;
+    }
   }
-  if (keep) {
-    KnownOid& slot = t_knownOids[t_nextKnownOid++ % t_knownOids.size()];
-    slot.size = content.size();
-    std::memcpy(slot.content.data(), content.data(), content.size());
-    slot.text = text;
+  return length;
+}
+
+}  // namespace
+
+std::size_t WriteOidText(ByteView content, char* out) {
+  const bool keep = content.size() <= KnownOid{}.content.size();
+  KnownOid* slot = keep ? &SlotFor(content) : nullptr;
+  if (slot == nullptr || !slot->Holds(content)) {
+    const std::size_t length = FormatOid(content, nullptr);
+    if (slot == nullptr || length > slot->text.size()) return FormatOid(content, out);
+    slot->contentSize = static_cast<std::uint8_t>(content.size());
+    std::memcpy(slot->content.data(), content.data(), content.size());
+    slot->textSize = static_cast<std::uint8_t>(FormatOid(content, slot->text.data()));
   }
+  if (out != nullptr) std::memcpy(out, slot->text.data(), slot->textSize);
+  return slot->textSize;
+}
+
+Result<std::string> OidText(ByteView content) {
+  if (!IsValidOid(content)) return Error::kCorrupt;
+  std::string text(WriteOidText(content, nullptr), '\0');
+  WriteOidText(content, text.data());
   return text;
+}
+
+bool OidTextEquals(ByteView content, std::string_view text) {
+  char written[64];
+  if (!IsValidOid(content) || text.size() > sizeof written ||
+      WriteOidText(content, nullptr) != text.size()) {
+    return false;
+  }
+  WriteOidText(content, written);
+  return std::string_view(written, text.size()) == text;
 }
 
 Result<std::uint32_t> SmallUnsigned(ByteView content) {

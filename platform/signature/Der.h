@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/signature/Bytes.h"
 
@@ -111,6 +112,14 @@ Result<Element> ReadElement(ByteView data);
 // The dotted text of an OBJECT IDENTIFIER's content ("1.2.840.113549.1.7.2").
 // kCorrupt for empty content, an unfinished arc or an arc above 64 bits.
 Result<std::string> OidText(ByteView content);
+// False where OidText gives kCorrupt.
+bool IsValidOid(ByteView content);
+// Writes OidText's text of valid content to `out` (no terminator), when `out`
+// is not null; the text's length either way. No allocation: for writing the
+// text straight into place.
+std::size_t WriteOidText(ByteView content, char* out);
+// True when valid content has exactly `text` as its dotted text.
+bool OidTextEquals(ByteView content, std::string_view text);
 
 // The value of an INTEGER's content as an unsigned 32-bit number. kCorrupt
 // for empty content and for values that are negative or do not fit.

@@ -33,9 +33,9 @@ Result<Algorithm> DecodeAlgorithm(Reader& reader) {
   VELTRANO_TRY(seq, reader.Expect(tag::kSequence));
   Reader r = reader.Enter(*seq);
   VELTRANO_TRY(oid, r.Expect(tag::kOid));
-  VELTRANO_TRY(text, der::OidText(oid->content));
+  if (!der::IsValidOid(oid->content)) return Error::kCorrupt;
   Algorithm alg;
-  alg.oid = std::move(*text);
+  alg.oid = oid->content;
   alg.parameters = r.Rest();
   VELTRANO_TRY(ok, CheckChildren(reader, *seq));
   return alg;
@@ -43,22 +43,27 @@ Result<Algorithm> DecodeAlgorithm(Reader& reader) {
 
 Result<std::vector<Attribute>> DecodeAttributes(const Reader& parent, const Element& set) {
   std::vector<Attribute> out;
+  std::size_t count = 0;
+  for (Reader r = parent.Enter(set); !r.AtEnd() && r.Next(); ++count) {
+  }
+  out.reserve(count);
   Reader r = parent.Enter(set);
   while (!r.AtEnd()) {
     VELTRANO_TRY(seq, r.Expect(tag::kSequence));
     Reader a = r.Enter(*seq);
     VELTRANO_TRY(oid, a.Expect(tag::kOid));
-    VELTRANO_TRY(text, der::OidText(oid->content));
+    if (!der::IsValidOid(oid->content)) return Error::kCorrupt;
     VELTRANO_TRY(values, a.Expect(tag::kSet));
     if (!a.AtEnd()) return Error::kCorrupt;
     Attribute attr;
-    attr.oid = std::move(*text);
+    attr.oid = oid->content;
+    attr.values = values->content;
     Reader v = a.Enter(*values);
     while (!v.AtEnd()) {
       VELTRANO_TRY(value, v.Next());
-      attr.values.push_back(value->encoding);
+      ++attr.valueCount;
     }
-    out.push_back(std::move(attr));
+    out.push_back(attr);
   }
   return out;
 }
@@ -192,8 +197,7 @@ Result<SignedData> DecodeSignedData(ByteView data) {
   VELTRANO_TRY(contentInfo, top.Expect(tag::kSequence));
   Reader ci = top.Enter(*contentInfo);
   VELTRANO_TRY(type, ci.Expect(tag::kOid));
-  VELTRANO_TRY(typeText, der::OidText(type->content));
-  if (*typeText != kSignedDataOid) return Error::kCorrupt;
+  if (!der::OidTextEquals(type->content, kSignedDataOid)) return Error::kCorrupt;
   VELTRANO_TRY(explicitContent, ci.Expect(tag::Context(0)));
   if (!ci.AtEnd()) return Error::kCorrupt;
 
@@ -221,7 +225,7 @@ Result<SignedData> DecodeSignedData(ByteView data) {
   {
     Reader i = sd.Enter(*inner);
     VELTRANO_TRY(innerType, i.Expect(tag::kOid));
-    VELTRANO_TRY(innerTypeText, der::OidText(innerType->content));
+    if (!der::IsValidOid(innerType->content)) return Error::kCorrupt;
     VELTRANO_TRY(innerContent, i.Optional(tag::Context(0)));
     if (*innerContent) {
       VELTRANO_TRY(ok, CheckChildren(i, **innerContent));
@@ -231,11 +235,8 @@ Result<SignedData> DecodeSignedData(ByteView data) {
 
   VELTRANO_TRY(certificates, sd.Optional(tag::Context(0)));
   if (*certificates) {
-    Reader c = sd.Enter(**certificates);
-    while (!c.AtEnd()) {
-      VELTRANO_TRY(cert, c.Next());
-      out.certificates.push_back(cert->encoding);
-    }
+    VELTRANO_TRY(ok, CheckChildren(sd, **certificates));
+    out.certificates = (*certificates)->content;
   }
   VELTRANO_TRY(crls, sd.Optional(tag::Context(1)));
   if (*crls) {

@@ -7,6 +7,7 @@
 // Failures carry the der::Error that the platform's code is chosen from.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,18 +19,29 @@ namespace veltrano::pkcs7 {
 
 inline constexpr char kSignedDataOid[] = "1.2.840.113549.1.7.2";
 
+// Object identifiers are kept as their content, checked to have a dotted
+// text (der::WriteOidText writes it where it is needed).
 struct Algorithm {
-  std::string oid;
+  ByteView oid;
   // The encoding of the parameters (everything after the identifier inside
   // the AlgorithmIdentifier), empty when there are none.
   ByteView parameters;
 };
 
 struct Attribute {
-  std::string oid;
-  // Each value's complete encoding (tag, length, content).
-  std::vector<ByteView> values;
+  ByteView oid;
+  // The values' complete encodings (tag, length, content), one after another,
+  // each checked to be one element; ForEachValue visits them.
+  ByteView values;
+  std::size_t valueCount = 0;
 };
+
+// Calls `visit` with each value's complete encoding, in order.
+template <typename Visit>
+void ForEachValue(const Attribute& attribute, Visit visit) {
+  der::Reader r(attribute.values);
+  for (std::size_t i = 0; i < attribute.valueCount; ++i) visit(r.Next()->encoding);
+}
 
 struct SignerInfo {
   std::uint32_t version = 0;
@@ -44,8 +56,9 @@ struct SignerInfo {
 
 struct SignedData {
   std::uint32_t version = 0;
-  // Each certificate's complete encoding, in the order carried.
-  std::vector<ByteView> certificates;
+  // The certificates' complete encodings, one after another in the order
+  // carried, each checked to be one element.
+  ByteView certificates;
   std::vector<SignerInfo> signers;
 };
 

@@ -118,6 +118,16 @@ class FlatBlock {
     return p;
   }
 
+  // The dotted text of an identifier's (checked) content, written straight
+  // into place: the block's room for it was measured by the same call.
+  LPSTR OidText(ByteView content) {
+    auto* p = static_cast<char*>(Reserve(0));
+    const std::size_t length = der::WriteOidText(content, p);
+    if (p != nullptr) p[length] = '\0';
+    used_ += length + 1;
+    return p;
+  }
+
   LPWSTR Text(const std::wstring& text) {
     auto* p = static_cast<wchar_t*>(Reserve((text.size() + 1) * sizeof(wchar_t)));
     if (p != nullptr) std::memcpy(p, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
@@ -138,7 +148,7 @@ class FlatBlock {
 
 CRYPT_ALGORITHM_IDENTIFIER PlaceAlgorithm(FlatBlock& block, const pkcs7::Algorithm& alg) {
   CRYPT_ALGORITHM_IDENTIFIER out{};
-  out.pszObjId = block.Text(alg.oid);
+  out.pszObjId = block.OidText(alg.oid);
   out.Parameters = block.Blob(alg.parameters);
   return out;
 }
@@ -149,14 +159,16 @@ CRYPT_ATTRIBUTES PlaceAttributes(FlatBlock& block, const std::vector<pkcs7::Attr
   out.rgAttr = block.Take<CRYPT_ATTRIBUTE>(attrs.size());
   for (std::size_t i = 0; i < attrs.size(); ++i) {
     CRYPT_ATTRIBUTE attr{};
-    attr.pszObjId = block.Text(attrs[i].oid);
-    attr.cValue = static_cast<DWORD>(attrs[i].values.size());
-    if (!attrs[i].values.empty()) {
-      attr.rgValue = block.Take<CRYPT_ATTR_BLOB>(attrs[i].values.size());
-      for (std::size_t v = 0; v < attrs[i].values.size(); ++v) {
-        const CRYPT_ATTR_BLOB blob = block.Blob(attrs[i].values[v]);
+    attr.pszObjId = block.OidText(attrs[i].oid);
+    attr.cValue = static_cast<DWORD>(attrs[i].valueCount);
+    if (attrs[i].valueCount != 0) {
+      attr.rgValue = block.Take<CRYPT_ATTR_BLOB>(attrs[i].valueCount);
+      std::size_t v = 0;
+      pkcs7::ForEachValue(attrs[i], [&](ByteView value) {
+        const CRYPT_ATTR_BLOB blob = block.Blob(value);
         if (attr.rgValue != nullptr) attr.rgValue[v] = blob;
-      }
+        ++v;
+      });
     }
     if (out.rgAttr != nullptr) out.rgAttr[i] = attr;
   }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -27,51 +28,37 @@
 namespace veltrano {
 namespace {
 
-// One open search. A listing keeps its folder open and its names, each as
-// its length in a byte, its bytes and a NUL, in blocks that are filled one
-// after the other (a few bytes per entry, however many there are, and never
-// copied to grow); it reads each entry's status when the entry is handed out.
+// How many names a listing keeps at a time.
+std::size_t g_batchNames = kDefaultFindBatchNames;
+
+bool NameLess(const std::string& a, const std::string& b) { return FindNameLess(a, b); }
+
+// One open search. A listing hands its folder's names out in batches: each
+// batch holds, sorted, the smallest names after the last one handed out (at
+// most g_batchNames of them), found by reading the whole folder and keeping
+// only those. When a batch that left names out is used up, the folder is read
+// again from its start for the next. A folder that fits one batch is read
+// once, and memory stays bounded whatever the folder's size. Like a live
+// listing, a later batch sees names added or removed since, and never a name
+// twice. Each entry's status is read when the entry is handed out.
 // A search for one path keeps that path as its only name and no folder.
 struct FindState {
-  static constexpr unsigned kBlockShift = 15;  // 32 KiB blocks
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << kBlockShift;
-
-  int dirFd = -1;
+  DIR* dir = nullptr;
+  int dirFd = -1;      // the folder, the one dir reads
   std::string prefix;  // what a full path puts before a name
-  std::vector<std::unique_ptr<char[]>> blocks;
-  std::size_t blockUsed = kBlockBytes;
-  std::vector<std::uint32_t> starts;  // block << kBlockShift | offset, in listing order
-  std::string path;                   // a search for one path
-  std::size_t next = 0;
+  std::vector<std::string> batch;
+  std::size_t next = 0;  // the next name of the batch to hand out
+  bool leftOut = false;  // names after the batch were left out of it
+  std::string path;      // a search for one path
 
   ~FindState() {
-    if (dirFd >= 0) close(dirFd);
+    if (dir != nullptr) closedir(dir);
   }
-  // Keeps a name; false when no more can be kept.
-  bool Add(std::string_view name) {
-    const std::size_t bytes = name.size() + 2;
-    if (name.size() > UINT8_MAX) return true;  // longer than any file system allows
-    if (blockUsed + bytes > kBlockBytes) {
-      if (blocks.size() >= (std::size_t{1} << (32 - kBlockShift))) return false;
-      blocks.push_back(std::make_unique<char[]>(kBlockBytes));
-      blockUsed = 0;
-    }
-    char* at = blocks.back().get() + blockUsed;
-    at[0] = static_cast<char>(name.size());
-    std::memcpy(at + 1, name.data(), name.size());
-    at[name.size() + 1] = '\0';
-    starts.push_back(static_cast<std::uint32_t>((blocks.size() - 1) << kBlockShift | blockUsed));
-    blockUsed += bytes;
-    return true;
-  }
-  bool Holds(std::uint32_t start) const {
-    return dirFd < 0 || (start >> kBlockShift) < blocks.size();
-  }
-  // The name (followed by its NUL); a search for one path has that path.
-  std::string_view Name(std::uint32_t start) const {
-    if (dirFd < 0) return path;
-    const char* at = blocks[start >> kBlockShift].get() + (start & (kBlockBytes - 1));
-    return std::string_view(at + 1, static_cast<unsigned char>(at[0]));
+  // The name handed out as batch[index] (followed by its NUL); a search for
+  // one path has that path.
+  const std::string* Name(std::size_t index) const {
+    if (dir == nullptr) return &path;
+    return index < batch.size() ? &batch[index] : nullptr;
   }
 };
 
@@ -79,18 +66,22 @@ struct FindState {
 // follows (TakeListedEntry).
 struct Handout {
   const FindState* state = nullptr;
-  std::uint32_t start = 0;
+  std::size_t index = 0;  // in the state's batch
   struct stat st {};
 };
 thread_local Handout t_handout;
 
 // Letter case is folded with the full Unicode tables of the C.UTF-8 locale
-// (independent of the user's locale); without it, ASCII only.
-wchar_t FoldCase(char32_t c) {
-  if (c < 0x80) return static_cast<wchar_t>(c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c);
+// (independent of the user's locale); without it, ASCII only. ASCII is folded
+// inline.
+wchar_t FoldWideCase(char32_t c) {
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   if (utf8 != static_cast<locale_t>(0)) return static_cast<wchar_t>(towupper_l(c, utf8));
   return static_cast<wchar_t>(c);
+}
+inline wchar_t FoldCase(char32_t c) {
+  if (c < 0x80) return static_cast<wchar_t>(c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c);
+  return FoldWideCase(c);
 }
 
 int DotRank(std::string_view name) {
@@ -142,26 +133,64 @@ void FillRecord(const struct stat& st, bool isLink, WIN32_FIND_DATAW& record) {
   record.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
-// Hands out the next listed entry that still exists and fits the record.
+// Reads the folder from its start and keeps, sorted, the smallest names after
+// `after` (every name when it is null) that a batch takes; notes whether any
+// were left out. A read error part-way ends the listing with this batch.
+void ReadBatch(FindState& state, const std::string* after) {
+  std::vector<std::string>& batch = state.batch;
+  batch.clear();
+  state.next = 0;
+  state.leftOut = false;
+  if (after != nullptr) rewinddir(state.dir);
+  for (;;) {
+    errno = 0;
+    const dirent* d = readdir(state.dir);
+    if (d == nullptr) break;
+    const std::string_view name(d->d_name);
+    if (name.size() > NAME_MAX) continue;  // longer than any file system allows
+    if (after != nullptr && !FindNameLess(*after, name)) continue;
+    if (batch.size() < g_batchNames) {
+      batch.emplace_back(name);
+      if (batch.size() == g_batchNames) std::make_heap(batch.begin(), batch.end(), NameLess);
+      continue;
+    }
+    // A full batch is a heap whose front is its largest name.
+    state.leftOut = true;
+    if (!FindNameLess(name, batch.front())) continue;
+    std::pop_heap(batch.begin(), batch.end(), NameLess);
+    batch.back().assign(name);
+    std::push_heap(batch.begin(), batch.end(), NameLess);
+  }
+  if (errno != 0) state.leftOut = false;
+  std::sort(batch.begin(), batch.end(), NameLess);
+}
+
+// Hands out the next listed entry that still exists and fits the record,
+// reading the next batch when one is used up.
 bool NextListed(FindState& state, LPWIN32_FIND_DATAW data) {
   t_handout = Handout{};
-  while (state.next < state.starts.size()) {
-    const std::uint32_t start = state.starts[state.next++];
+  for (;;) {
+    if (state.next == state.batch.size()) {
+      if (!state.leftOut) return false;
+      const std::string after = std::move(state.batch.back());
+      ReadBatch(state, &after);
+      continue;
+    }
+    const std::size_t index = state.next++;
+    const std::string& name = state.batch[index];
     WIN32_FIND_DATAW record{};
     struct stat st;
     bool isLink = false;
-    const std::string_view name = state.Name(start);
     if (!DecodeFindName(name, record.cFileName) ||
-        !StatEntry(state.dirFd, name.data(), st, isLink)) {
+        !StatEntry(state.dirFd, name.c_str(), st, isLink)) {
       continue;
     }
     FillRecord(st, isLink, record);
     *data = record;
     // A link's target is looked up again by whoever follows it.
-    if (!isLink) t_handout = Handout{&state, start, st};
+    if (!isLink) t_handout = Handout{&state, index, st};
     return true;
   }
-  return false;
 }
 
 // The handle is the state's address, registered as a search handle so that no
@@ -172,41 +201,27 @@ HANDLE Register(std::unique_ptr<FindState> state) {
   return static_cast<HANDLE>(raw);
 }
 
-// Reads every name of the folder into the state; a read error part-way ends
-// the listing where it stands.
-bool ReadNames(FindState& state) {
-  const int listFd = dup(state.dirFd);
-  DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
-  if (dir == nullptr) {
-    const int err = errno;
-    if (listFd >= 0) close(listFd);
-    SetLastError(ErrorFromErrno(err));
-    return false;
-  }
-  while (const dirent* d = readdir(dir)) {
-    if (!state.Add(d->d_name)) break;
-  }
-  closedir(dir);
-  return true;
-}
-
 HANDLE ListFolder(const std::string& folder, LPWIN32_FIND_DATAW data) {
   auto state = std::make_unique<FindState>();
   const PathAt at(folder.empty() ? "/" : folder);
-  state->dirFd =
+  const int dirFd =
       at.error() != 0 ? -1 : openat(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (state->dirFd < 0) {
+  if (dirFd < 0) {
     // A folder that is missing or is no folder: the path is not found.
     const int err = at.error() != 0 ? at.error() : errno;
     SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
     return INVALID_HANDLE_VALUE;
   }
-  if (!ReadNames(*state)) return INVALID_HANDLE_VALUE;
+  state->dir = fdopendir(dirFd);
+  if (state->dir == nullptr) {
+    const int err = errno;
+    close(dirFd);
+    SetLastError(ErrorFromErrno(err));
+    return INVALID_HANDLE_VALUE;
+  }
+  state->dirFd = dirFd;
   state->prefix = folder + '/';
-  const FindState& s = *state;
-  std::sort(state->starts.begin(), state->starts.end(),
-            [&s](std::uint32_t a, std::uint32_t b) { return FindNameLess(s.Name(a), s.Name(b)); });
-
+  ReadBatch(*state, nullptr);
   if (!NextListed(*state, data)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -251,6 +266,10 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
 
 }  // namespace
 
+std::size_t SetFindBatchNames(std::size_t names) {
+  return std::exchange(g_batchNames, std::max<std::size_t>(names, 1));
+}
+
 bool CopyFindName(std::wstring_view name, WCHAR (&field)[MAX_PATH]) {
   if (name.size() >= MAX_PATH) return false;
   std::copy(name.begin(), name.end(), field);
@@ -259,30 +278,40 @@ bool CopyFindName(std::wstring_view name, WCHAR (&field)[MAX_PATH]) {
 }
 
 bool FindNameLess(std::string_view a, std::string_view b) {
-  const int ra = DotRank(a);
-  const int rb = DotRank(b);
-  if (ra != rb) return ra < rb;
-  // Equal ASCII bytes fold alike: comparing starts where they end. Eight
-  // bytes at a time while they are equal and ASCII.
+  if (a.starts_with('.') || b.starts_with('.')) {
+    const int ra = DotRank(a);
+    const int rb = DotRank(b);
+    if (ra != rb) return ra < rb;
+  }
+  // Equal bytes fold alike: comparing starts at the first byte that differs,
+  // found eight bytes at a time, or at the start of its character.
   const std::size_t common = std::min(a.size(), b.size());
   std::size_t i = 0;
   for (std::uint64_t wa = 0, wb = 0; i + 8 <= common; i += 8) {
     std::memcpy(&wa, a.data() + i, 8);
     std::memcpy(&wb, b.data() + i, 8);
-    if (wa != wb || (wa & 0x8080808080808080ULL) != 0) break;
+    if (wa != wb) break;
   }
-  while (i < common && a[i] == b[i] && static_cast<unsigned char>(a[i]) < 0x80) ++i;
-  std::size_t j = i;
-  // ASCII, the usual case, needs no decoding.
-  const auto next = [](std::string_view s, std::size_t& at) {
-    const auto byte = static_cast<unsigned char>(s[at]);
-    if (byte >= 0x80) return FoldCase(NextCodePoint(s, at));
-    ++at;
-    return FoldCase(byte);
+  while (i < common && a[i] == b[i]) ++i;
+  // Every byte but a continuation byte starts a character.
+  const auto continues = [](std::string_view s, std::size_t at) {
+    return at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80;
   };
+  while (i > 0 && (continues(a, i) || continues(b, i))) --i;
+  std::size_t j = i;
   while (i < a.size() && j < b.size()) {
-    const wchar_t fa = next(a, i);
-    const wchar_t fb = next(b, j);
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[j]);
+    wchar_t fa, fb;
+    if ((ca | cb) < 0x80) {  // ASCII, the usual case, needs no decoding
+      fa = FoldCase(ca);
+      fb = FoldCase(cb);
+      ++i;
+      ++j;
+    } else {
+      fa = FoldCase(NextCodePoint(a, i));
+      fb = FoldCase(NextCodePoint(b, j));
+    }
     if (fa != fb) return fa < fb;
   }
   if (i < a.size() || j < b.size()) return j < b.size();
@@ -292,15 +321,13 @@ bool FindNameLess(std::string_view a, std::string_view b) {
 std::optional<ListedEntry> TakeListedEntry(std::string_view path) {
   const Handout handout = std::exchange(t_handout, Handout{});
   const FindState* state = handout.state;
-  if (state == nullptr || !IsLiveHandle(state, HandleKind::kFind) || !state->Holds(handout.start)) {
+  if (state == nullptr || !IsLiveHandle(state, HandleKind::kFind)) return std::nullopt;
+  const std::string* name = state->Name(handout.index);
+  if (name == nullptr || path.size() != state->prefix.size() + name->size() ||
+      !path.starts_with(state->prefix) || !path.ends_with(*name)) {
     return std::nullopt;
   }
-  const std::string_view name = state->Name(handout.start);
-  if (path.size() != state->prefix.size() + name.size() || !path.starts_with(state->prefix) ||
-      !path.ends_with(name)) {
-    return std::nullopt;
-  }
-  return ListedEntry{state->dirFd >= 0 ? state->dirFd : AT_FDCWD, name.data(), handout.st};
+  return ListedEntry{state->dir != nullptr ? state->dirFd : AT_FDCWD, name->c_str(), handout.st};
 }
 
 }  // namespace veltrano
@@ -352,7 +379,7 @@ BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
     return FALSE;
   }
   auto* state = static_cast<veltrano::FindState*>(hFindFile);
-  if (state->dirFd < 0 || !veltrano::NextListed(*state, lpFindFileData)) {
+  if (state->dir == nullptr || !veltrano::NextListed(*state, lpFindFileData)) {
     SetLastError(ERROR_NO_MORE_FILES);
     return FALSE;
   }

@@ -2,7 +2,11 @@
 //
 // A pattern that ends in "/*" lists the folder before it (the folder "" is the
 // root), "." and ".." first, then every other entry sorted by name ignoring
-// letter case, names that differ only in case by their bytes. Any other
+// letter case, names that differ only in case by their bytes. The listing
+// keeps a bounded number of names at a time (kDefaultFindBatchNames): a
+// larger folder is read again for each further batch, and behaves as a live
+// listing there (names added or removed since show as such; no name comes
+// twice). Any other
 // pattern names one exact path, whose entry is that file or folder itself; no
 // wildcard is expanded. FindChosenFileW (platform/ChosenFile.h) takes every
 // path as an exact one, so a file named "*" is found as itself. Paths longer
@@ -13,6 +17,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -24,6 +29,13 @@ namespace veltrano {
 // terminator. False, leaving the field untouched, when the name does not fit:
 // such an entry is skipped in a listing and refused as an exact path.
 bool CopyFindName(std::wstring_view name, WCHAR (&field)[MAX_PATH]);
+
+// How many names a listing keeps at a time: a folder of up to this many
+// entries is read once.
+inline constexpr std::size_t kDefaultFindBatchNames = 16384;
+// Sets that number for the listings started after (at least 1; tests make it
+// small to walk a folder in several batches); returns the one it replaces.
+std::size_t SetFindBatchNames(std::size_t names);
 
 // Orders two names (as the file system stores them) as a listing does: true
 // when `a` comes before `b`.

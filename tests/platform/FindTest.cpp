@@ -60,6 +60,16 @@ std::wstring WPath(const std::filesystem::path& path) { return testing::WidePath
 constexpr wchar_t kSep = std::filesystem::path::preferred_separator;
 std::wstring In(const std::wstring& dir, const wchar_t* rest) { return dir + kSep + rest; }
 
+#ifndef _WIN32
+// The stand-in's listings started while it lives keep this many names at a
+// time.
+struct BatchNames {
+  explicit BatchNames(std::size_t names) : previous(SetFindBatchNames(names)) {}
+  ~BatchNames() { SetFindBatchNames(previous); }
+  std::size_t previous;
+};
+#endif
+
 TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   if (fixtures::WineGap("Wine lists a folder in the host file system's order, not sorted as NTFS "
                         "does"))
@@ -94,8 +104,41 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
       W("\xFF"),  // an undecodable byte keeps its escape code point, which sorts last
 #endif
   };
+#ifdef _WIN32
   EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
+#else
+  // Read in batches of any size, the folder lists the same.
+  for (const std::size_t batch :
+       {kDefaultFindBatchNames, std::size_t{1}, std::size_t{2}, std::size_t{5}}) {
+    SCOPED_TRACE(batch);
+    const BatchNames names(batch);
+    EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
+  }
+#endif
 }
+
+#ifndef _WIN32
+TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
+  TempDir dir;
+  for (const char* name : {"a", "b", "c", "d", "e"}) WriteFile(dir / name, {});
+  const BatchNames names(2);  // ". ..", "a b", then what the folder holds after "b"
+  WIN32_FIND_DATAW data{};
+  HANDLE h = FindFirstFileW(In(WPath(dir.path()), L"*").c_str(), &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<std::wstring> listed;
+  do {
+    listed.push_back(data.cFileName);
+    if (listed.back() != L"a") continue;
+    // Gone from the batch in hand and from a later one; added after, before
+    // and (in letter case) at the name handed out.
+    std::filesystem::remove(dir / "b");
+    std::filesystem::remove(dir / "d");
+    for (const char* name : {"bb", "0", "A"}) WriteFile(dir / name, {});
+  } while (FindNextFileW(h, &data));
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_EQ(listed, (std::vector<std::wstring>{L".", L"..", L"a", L"bb", L"c", L"e"}));
+}
+#endif
 
 #ifndef _WIN32  // links on Windows are reparse points, made only with a privilege
 TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath) {
