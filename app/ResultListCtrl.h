@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TextMeasuringThread.h"
 #include "run/ResultListView.h"
 
 typedef struct _PangoLayout PangoLayout;
@@ -62,9 +63,29 @@ class CTextMeasurer {
   // rather than through the DC.
   bool KeepsLayout() const { return m_pLayout != nullptr; }
 
+  // Starts a thread that measures the texts handed to Prepare exactly as
+  // Measure would (GTK 3, with a kept layout). False when there is none:
+  // then Prepare does nothing and every text is measured here.
+  bool StartPreparing();
+  bool Prepares() const { return m_pPreparing != nullptr; }
+  // Hands a text to the thread; it is measured while this thread goes on.
+  void Prepare(const wxString& text);
+  // Texts prepared and not yet collected.
+  std::size_t PreparedBacklog();
+  // Waits until the texts prepared so far are measured, to be taken in the
+  // order they were prepared. A thread that failed is stopped, and from then
+  // on every text is measured here.
+  void CollectPrepared();
+  // Takes the extent of the next collected text if that is `text` (as the
+  // list shows it); null otherwise.
+  const TextExtent* TakePrepared(const std::wstring& text);
+
  private:
   wxClientDC m_dc;
   PangoLayout* m_pLayout = nullptr;
+  std::unique_ptr<CTextMeasuringThread> m_pPreparing;
+  std::vector<CTextMeasuringThread::Text> m_prepared;
+  std::size_t m_nextPrepared = 0;
 };
 
 class CResultListCtrlView final : public IResultListView {
@@ -84,6 +105,19 @@ class CResultListCtrlView final : public IResultListView {
   // rows added meanwhile) they keep their widths: a text measures as empty
   // without being shaped and the widths written are dropped.
   void FreezeColumns(bool freeze) { m_bColumnsFrozen = freeze; }
+  // Whether runs measure on a thread of their own where the toolkit allows
+  // it (GTK 3 on more than one processor; by default they do), the cells handed over with
+  // PrepareCell as rows are done; else every text is measured when its column is fitted.
+  void SetMeasuringThread(bool use) { m_bMeasuringThread = use; }
+  // During a run: hands the cell's text to the measuring thread, if there
+  // is one, so that its extent is ready when the cell's column is fitted.
+  // The cells are fitted in the order they were handed over (a text that
+  // comes out of turn, or was not handed over, is measured when fitted).
+  void PrepareCell(int row, int column);
+  // Texts handed over and not yet collected (what they hold in memory).
+  std::size_t PreparedBacklog();
+  // Before fitting: waits until the texts handed over are measured.
+  void CollectPrepared();
 
   void SetExtendedStyle(DWORD styles) override;
   DWORD GetExtendedStyle() const { return m_dwExtendedStyle; }
@@ -127,7 +161,11 @@ class CResultListCtrlView final : public IResultListView {
   };
   bool m_bRunning = false;
   bool m_bColumnsFrozen = false;
+  bool m_bMeasuringThread = true;
   int m_runClientWidth = 0;
   std::unique_ptr<CTextMeasurer> m_runMeasurer;
   std::vector<RememberedExtent> m_runExtents;
+  // The last text handed over per column since the last collection: the
+  // folder and "-" come row after row and are measured once.
+  std::vector<wxString> m_lastPrepared;
 };

@@ -23,6 +23,15 @@ namespace {
 // Caption of the message box that reports a failed command.
 constexpr wchar_t kAppName[] = L"Veltrano";
 
+// The order in which the run fits a row's columns: name, old time and folder
+// once they are written, the new time after the file's work.
+constexpr int kRowFitOrder[] = {0, 1, 3, 2};
+
+// Texts a run hands to the measuring thread before it fits the columns even
+// if no paint is due: what waits for a fitting stays in bounds however long
+// the run (a text and its extent take a few hundred bytes).
+constexpr std::size_t kMaxPreparedTexts = 4096;
+
 std::optional<FileChoice> ChooseFileWithDialog(wxWindow& owner) {
   const std::unique_ptr<wxFileDialog> dialog = MakeFileDialog(&owner);
   if (dialog->ShowModal() != wxID_OK) return std::nullopt;
@@ -217,7 +226,9 @@ void CVeltranoDlg::OnBnClickedAbout() {
 
 void CVeltranoDlg::RunChangeTime() {
   // The run stays on this thread. Between entries it lets the window paint,
-  // with input blocked (see CRunInputBlocker). A time that cannot be turned
+  // with input blocked (see CRunInputBlocker). Only the measuring of the
+  // rows' texts may go to a thread of its own (see CTextMeasuringThread),
+  // which ends with the run on every way out of it. A time that cannot be turned
   // into text is reported once afterwards, the way a failed command is.
   std::optional<CTimeTextException> error;
   {
@@ -227,6 +238,7 @@ void CVeltranoDlg::RunChangeTime() {
         dlg.m_list->BeginRun();
         dlg.m_list->FreezeColumns(true);
         dlg.m_nFittedRows = 0;
+        dlg.m_nPreparedRows = 0;
         wxEvtHandler::AddFilter(&dlg.m_inputBlocker);
         dlg.m_bRunning = true;
         dlg.m_lastPaint = std::chrono::steady_clock::now();
@@ -250,14 +262,23 @@ void CVeltranoDlg::RunChangeTime() {
 }
 
 bool CVeltranoDlg::OnEntryDone(BOOL /*stamped*/) {
-  if (std::chrono::steady_clock::now() - m_lastPaint >= m_paintInterval) PaintRunSoFar();
+  PrepareRowsSoFar();
+  if (std::chrono::steady_clock::now() - m_lastPaint >= m_paintInterval) {
+    PaintRunSoFar();
+  } else if (m_list->PreparedBacklog() >= kMaxPreparedTexts) {
+    FitRowsSoFar();
+  }
   return true;
 }
 
+void CVeltranoDlg::PrepareRowsSoFar() {
+  for (const int rows = m_list->GetItemCount(); m_nPreparedRows < rows; ++m_nPreparedRows) {
+    for (const int column : kRowFitOrder) m_list->PrepareCell(m_nPreparedRows, column);
+  }
+}
+
 void CVeltranoDlg::FitRowsSoFar() {
-  // The order in which the run fits a row's columns: name, old time and
-  // folder once they are written, the new time after the file's work.
-  constexpr int kRowFitOrder[] = {0, 1, 3, 2};
+  m_list->CollectPrepared();
   m_list->FreezeColumns(false);
   for (const int rows = m_list->GetItemCount(); m_nFittedRows < rows; ++m_nFittedRows) {
     for (const int column : kRowFitOrder) FitColumnToCell(m_nFittedRows, column);

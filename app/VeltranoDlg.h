@@ -87,6 +87,9 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   // paint, which lays out and draws the whole visible list, takes a few
   // milliseconds); zero paints after every entry.
   void SetPaintInterval(std::chrono::milliseconds interval) { m_paintInterval = interval; }
+  // Whether a run measures its texts on a thread of its own while it does
+  // the file work, where the toolkit allows it (by default it does).
+  void SetMeasuringThread(bool use) { m_list->SetMeasuringThread(use); }
 
   wxListCtrl& ListCtrl() { return *m_pListCtrl; }
   const wxIconBundle& Icons() const { return m_hIcon; }
@@ -120,6 +123,9 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
    private:
     wxWindow& m_dialog;
   };
+  // Hands the texts of the rows done since the last call to the measuring
+  // thread, in the order they will be fitted.
+  void PrepareRowsSoFar();
   // Fits the columns to the rows the run added since the last fitting, then
   // processes the events that arrived since the last paint (input is
   // blocked), brings the newest row into view and paints the list.
@@ -129,7 +135,9 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   // the run fits a row. Fitting depends only on the rows' final cells, the
   // widths so far and the client width, so the widths come out as fitting
   // each row as it came gives them; the texts are measured one after another
-  // while the measuring code stays warm, not each amid an entry's file work.
+  // while the measuring code stays warm, not each amid an entry's file work,
+  // or were measured on the measuring thread meanwhile: fitting first waits
+  // for it.
   void FitRowsSoFar();
   void AddAboutToSystemMenu();
   // Puts `text` into the path box (as the box can show it).
@@ -151,7 +159,8 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   ErrorReporter m_reportError;
   CRunInputBlocker m_inputBlocker{*this};
   bool m_bRunning = false;
-  int m_nFittedRows = 0;  // rows of the run whose columns are fitted
+  int m_nFittedRows = 0;    // rows of the run whose columns are fitted
+  int m_nPreparedRows = 0;  // rows of the run handed to the measuring thread
   std::chrono::milliseconds m_paintInterval{200};
   std::chrono::steady_clock::time_point m_lastPaint;
 };

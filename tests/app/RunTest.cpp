@@ -14,6 +14,7 @@
 #include "GuiTestSupport.h"
 #include "app/AboutDlg.h"
 #include "app/DisplayText.h"
+#include "app/TextMeasuringThread.h"
 #include "run/TimeText.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
@@ -207,6 +208,14 @@ TEST(DialogRun, RunMeasurerGivesTheSizesOfAFreshClientDC) {
       L"\u202Eexe.txt", DisplayText(L"odd-\xDC80\xDCFF-name.bin"), wxString(5000, L'x'),
       wxString(400, L'说') + L"-\u0627\u0644"};
   // clang-format on
+  // The same texts measured on the run's measuring thread, in a font map of
+  // its own, give the same sizes.
+#ifdef __WXGTK3__
+  ASSERT_TRUE(measurer.StartPreparing());
+#endif
+  for (const wxString& text : texts) measurer.Prepare(text);
+  measurer.CollectPrepared();
+  EXPECT_EQ(measurer.Prepares(), measurer.KeepsLayout());  // the thread did not fail
   for (const wxString& text : texts) {
     wxCoord width = -1;
     wxCoord height = -1;
@@ -214,8 +223,55 @@ TEST(DialogRun, RunMeasurerGivesTheSizesOfAFreshClientDC) {
     const TextExtent extent = measurer.Measure(text);
     EXPECT_EQ(extent.cx, width) << text.utf8_string();
     EXPECT_EQ(extent.cy, height) << text.utf8_string();
+    if (!measurer.Prepares()) continue;
+    const TextExtent* prepared = measurer.TakePrepared(text.ToStdWstring());
+    ASSERT_NE(prepared, nullptr) << text.utf8_string();
+    EXPECT_EQ(prepared->cx, width) << text.utf8_string();
+    EXPECT_EQ(prepared->cy, height) << text.utf8_string();
   }
   dlg.Hide();
+}
+
+TEST(DialogRun, MeasuringThreadGivesTheTextsBackInOrderOrFailsWithoutHanging) {
+  using Thread = CTextMeasuringThread;
+  const auto bySize = [](const std::string& text) { return TextExtent{int(text.size()), 1}; };
+  std::vector<Thread::Text> measured;
+  {
+    Thread thread([&] { return Thread::Measure(bySize); }, "probe", {5, 1});
+    for (int round : {3, 40}) {  // fewer texts than wake the thread, and more
+      std::vector<std::wstring> keys;
+      for (int i = 0; i < round; ++i) {
+        keys.push_back(std::to_wstring(i));
+        thread.Add(keys.back(), std::string(static_cast<std::size_t>(i % 7), 'x'));
+      }
+      EXPECT_EQ(thread.Backlog(), keys.size());
+      ASSERT_TRUE(thread.Collect(measured));
+      ASSERT_EQ(measured.size(), keys.size());
+      for (int i = 0; i < round; ++i) {
+        EXPECT_EQ(measured[i].key, keys[i]);
+        EXPECT_EQ(measured[i].extent.cx, i % 7);
+      }
+    }
+    thread.Add(L"left", "for the thread to drop when it is stopped");
+  }
+  // What the caller must then measure for itself: no measuring objects, a
+  // probe that measures otherwise, running out of memory mid-run.
+  const Thread::MakeMeasure failing[] = {
+      [] { return Thread::Measure(); },
+      [&] { return Thread::Measure([&](const std::string& t) { return bySize(t + "!"); }); },
+      [&] {
+        return Thread::Measure([&](const std::string& t) {
+          return t == "probe" ? bySize(t) : throw std::bad_alloc();
+        });
+      },
+  };
+  for (const Thread::MakeMeasure& make : failing) {
+    Thread thread(make, "probe", {5, 1});
+    for (int i = 0; i < 40; ++i) thread.Add(L"key", "text");
+    measured.assign(1, Thread::Text{});
+    EXPECT_FALSE(thread.Collect(measured));
+    EXPECT_TRUE(measured.empty());
+  }
 }
 
 TEST(DialogRun, ClientWidthExcludesBorderAndVerticalScrollBar) {
@@ -234,8 +290,9 @@ TEST(DialogRun, ClientWidthExcludesBorderAndVerticalScrollBar) {
 TEST(DialogRun, ListIsPaintedBetweenEntriesWhileInputIsBlockedAndTheResultsStayTheSame) {
   fx::TempDir folder;  // more rows than the list shows: a scroll bar comes mid-run
   for (int i = 0; i < 12; ++i) AddFile(folder, "entry-" + std::to_string(i) + "-long-name.bin");
-  CTestDlg quiet;  // no paint between entries
+  CTestDlg quiet;  // no paint between entries and no measuring thread
   quiet.SetPaintInterval(std::chrono::hours(1));
+  quiet.SetMeasuringThread(false);
   RunOver(quiet, folder.path());
   quiet.Hide();
 
