@@ -44,6 +44,7 @@ constexpr std::size_t kEntryType = 0x42;
 constexpr std::size_t kEntryLeft = 0x44;
 constexpr std::size_t kEntryRight = 0x48;
 constexpr std::size_t kEntryChild = 0x4C;
+constexpr std::size_t kEntryClass = 0x50;
 constexpr std::size_t kEntryStartSector = 0x74;
 constexpr std::size_t kEntrySize64 = 0x78;
 
@@ -63,6 +64,7 @@ struct DirectoryEntry {
   std::uint32_t left = kNoStream;
   std::uint32_t right = kNoStream;
   std::uint32_t child = kNoStream;
+  StorageClass storageClass{};
   std::uint32_t start = kEndOfChain;
   std::uint64_t size = 0;
 
@@ -87,8 +89,8 @@ class CompoundFileLookup {
   explicit CompoundFileLookup(const CompoundFile& cf)
       : cf_(cf), file_(*cf.file_), entriesPerSector_(cf.sectorSize_ / 4) {}
 
-  std::optional<std::vector<std::uint8_t>> ReadRootStream(std::u16string_view name,
-                                                          std::uint64_t maxBytes);
+  std::optional<std::vector<std::uint8_t>> ReadRootStream(
+      std::u16string_view name, std::uint64_t maxBytes, std::span<const StorageClass> rootClasses);
 
  private:
   // A sector chain, followed link by link only as far as it is used. Every
@@ -253,6 +255,7 @@ std::optional<DirectoryEntry> CompoundFileLookup::ReadEntry(std::uint32_t id) {
   e.left = *v.U32le(kEntryLeft);
   e.right = *v.U32le(kEntryRight);
   e.child = *v.U32le(kEntryChild);
+  std::copy_n(raw.begin() + kEntryClass, e.storageClass.size(), e.storageClass.begin());
   e.start = *v.U32le(kEntryStartSector);
   e.size = *v.U64le(kEntrySize64);
   return e;
@@ -296,7 +299,7 @@ std::optional<std::vector<std::uint8_t>> CompoundFileLookup::ReadStream(const Di
 }
 
 std::optional<std::vector<std::uint8_t>> CompoundFileLookup::ReadRootStream(
-    std::u16string_view name, std::uint64_t maxBytes) {
+    std::u16string_view name, std::uint64_t maxBytes, std::span<const StorageClass> rootClasses) {
   const std::uint64_t entriesPerDirectorySector = cf_.sectorSize_ / kEntrySize;
   if (!StartChain(directory_, cf_.firstDirectorySector_, false,
                   CeilDiv(kMaxCompoundDirectoryEntries, entriesPerDirectorySector)))
@@ -334,7 +337,11 @@ std::optional<std::vector<std::uint8_t>> CompoundFileLookup::ReadRootStream(
     const auto entry = ReadEntry(id);
     if (!entry || entry->type == 0) return std::nullopt;
     if (entry->NameEquals(name)) {
-      if (entry->type != kTypeStream) return std::nullopt;
+      // The class is judged last, so that every file's structures are
+      // checked whatever its class.
+      if (entry->type != kTypeStream || std::find(rootClasses.begin(), rootClasses.end(),
+                                                  root->storageClass) == rootClasses.end())
+        return std::nullopt;
       return ReadStream(*entry, maxBytes);
     }
     if (entry->left != kNoStream) pending.push_back(entry->left);
@@ -380,9 +387,10 @@ std::optional<CompoundFile> CompoundFile::Open(const FileSource& file) {
 }
 
 std::optional<std::vector<std::uint8_t>> CompoundFile::ReadRootStream(
-    std::u16string_view name, std::uint64_t maxBytes) const {
+    std::u16string_view name, std::uint64_t maxBytes,
+    std::span<const StorageClass> rootClasses) const {
   CompoundFileLookup lookup(*this);
-  return lookup.ReadRootStream(name, maxBytes);
+  return lookup.ReadRootStream(name, maxBytes, rootClasses);
 }
 
 bool HasCompoundFileMagic(const FileSource& file) {
@@ -396,9 +404,17 @@ std::optional<std::vector<std::uint8_t>> LocateMsiSignature(const FileSource& fi
   static constexpr std::u16string_view kSignatureStream =
       u"\x05"
       u"DigitalSignature";
+  // Windows takes a compound file for an installer package only when its
+  // root storage is of the class of a database {000C1084-0000-0000-C000-
+  // 000000000046}, a patch (000C1086) or a transform (000C1082).
+  static constexpr auto kInstaller = [](std::uint8_t kind) {
+    return StorageClass{kind, 0x10, 0x0C, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  };
+  static constexpr StorageClass kInstallerClasses[] = {kInstaller(0x84), kInstaller(0x86),
+                                                       kInstaller(0x82)};
   const auto cf = CompoundFile::Open(file);
   if (!cf) return std::nullopt;
-  return cf->ReadRootStream(kSignatureStream, kMaxSignatureBytes);
+  return cf->ReadRootStream(kSignatureStream, kMaxSignatureBytes, kInstallerClasses);
 }
 
 }  // namespace veltrano

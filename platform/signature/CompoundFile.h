@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -21,6 +22,10 @@ namespace veltrano {
 
 // No lookup visits more directory entries than this.
 inline constexpr std::uint32_t kMaxCompoundDirectoryEntries = 1u << 18;
+
+// A storage's class identifier, as its directory entry stores it (a GUID in
+// its little-endian layout).
+using StorageClass = std::array<std::uint8_t, 16>;
 
 class CompoundFile {
  public:
@@ -35,9 +40,11 @@ class CompoundFile {
   // format folds case; the names looked up here are ASCII). Nothing
   // when there is no such stream, when it is empty or larger than `maxBytes`,
   // or when any structure on the way is malformed (a chain that loops, ends
-  // early or leaves the file, a broken directory).
-  std::optional<std::vector<std::uint8_t>> ReadRootStream(std::u16string_view name,
-                                                          std::uint64_t maxBytes) const;
+  // early or leaves the file, a broken directory); nothing either when the
+  // root storage's class is none of `rootClasses`.
+  std::optional<std::vector<std::uint8_t>> ReadRootStream(
+      std::u16string_view name, std::uint64_t maxBytes,
+      std::span<const StorageClass> rootClasses) const;
 
   std::uint32_t SectorSize() const { return sectorSize_; }
 

@@ -52,6 +52,7 @@ TEST(CompoundFileSignature, FindsTheSignatureStreamInEveryLayoutByItsName) {
     std::size_t signatureSize;
     std::function<void(fixtures::CfbEntry&)> edit = nullptr;  // changes the signature's entry
     bool found = true;
+    fixtures::CfbClass rootClass = fixtures::kCfbInstallerDatabase;
   };
   const Case cases[] = {
       {"512-byte sectors, regular stream", 3, 6000},
@@ -70,10 +71,14 @@ TEST(CompoundFileSignature, FindsTheSignatureStreamInEveryLayoutByItsName) {
          e.data.clear();
        },
        false},
+      {"an installer patch", 3, 500, nullptr, true, fixtures::kCfbInstallerPatch},
+      {"an installer transform", 4, 500, nullptr, true, fixtures::kCfbInstallerTransform},
+      {"a compound file of no installer class", 3, 500, nullptr, false, fixtures::kCfbNoClass},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CfbOptions o = Package(c.version, c.signatureSize);
+    o.rootClass = c.rootClass;
     if (c.edit) c.edit(o.entries[kSignatureIndex]);
     const auto found = Locate(fixtures::BuildCompoundFile(o).bytes);
     ASSERT_EQ(found.has_value(), c.found);

@@ -49,9 +49,6 @@ def wine_gap(name, linux, windows):
 UNCLASSIFIED = {
     "rva-count-4.exe": "4 data directories (no security entry): unsigned here, signed under Wine",
     "wrong-type.exe": "certificate entry of another type: unsigned here, signed under Wine",
-    "signed-4096.msi": "crafted installer package: signed here, not signed under Wine",
-    "signed-mini.msi": "crafted installer package: signed here, not signed under Wine",
-    "signed-regular.msi": "crafted installer package: signed here, not signed under Wine",
 }
 
 
