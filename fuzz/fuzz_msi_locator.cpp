@@ -1,6 +1,7 @@
 // The compound-file reader over arbitrary file content: the installer
 // signature lookup, and a second lookup of another root stream with a small
-// size limit so that the mini stream and the limit are exercised as well.
+// size limit and any root class, so that the mini stream and the limit are
+// exercised whatever class the input's root has.
 #include <cstddef>
 #include <cstdint>
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (const auto file = veltrano::CompoundFile::Open(source)) {
     constexpr std::uint64_t kLimit = 2048;
-    const auto stream = file->ReadRootStream(u"\x05SummaryInformation", kLimit);
+    const auto stream = file->ReadRootStream(u"\x05SummaryInformation", kLimit, {});
     if (stream && (stream->empty() || stream->size() > kLimit)) __builtin_trap();
   }
   return 0;

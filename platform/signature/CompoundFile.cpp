@@ -339,9 +339,10 @@ std::optional<std::vector<std::uint8_t>> CompoundFileLookup::ReadRootStream(
     if (entry->NameEquals(name)) {
       // The class is judged last, so that every file's structures are
       // checked whatever its class.
-      if (entry->type != kTypeStream || std::find(rootClasses.begin(), rootClasses.end(),
-                                                  root->storageClass) == rootClasses.end())
-        return std::nullopt;
+      const bool classTaken =
+          rootClasses.empty() || std::find(rootClasses.begin(), rootClasses.end(),
+                                           root->storageClass) != rootClasses.end();
+      if (entry->type != kTypeStream || !classTaken) return std::nullopt;
       return ReadStream(*entry, maxBytes);
     }
     if (entry->left != kNoStream) pending.push_back(entry->left);

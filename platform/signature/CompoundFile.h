@@ -41,7 +41,7 @@ class CompoundFile {
   // when there is no such stream, when it is empty or larger than `maxBytes`,
   // or when any structure on the way is malformed (a chain that loops, ends
   // early or leaves the file, a broken directory); nothing either when the
-  // root storage's class is none of `rootClasses`.
+  // root storage's class is none of `rootClasses` (an empty list takes any).
   std::optional<std::vector<std::uint8_t>> ReadRootStream(
       std::u16string_view name, std::uint64_t maxBytes,
       std::span<const StorageClass> rootClasses) const;
