@@ -32,18 +32,7 @@ while [ $# -gt 0 ]; do
 done
 
 packages=(cmake ninja-build g++ pkg-config libbenchmark-dev strace)
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  as_root=()
-  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q \
-    --no-install-recommends "${missing[@]}"
-fi
+scripts/apt-install.sh "${packages[@]}"
 
 # The program alone (no dialog, no tests), as the release preset builds it.
 build_batch() {

@@ -69,20 +69,7 @@ elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   packages+=(xvfb xauth)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$p")
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-  as_root=()
-  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-  echo "Installing: ${missing[*]}"
-  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
-    "${missing[@]}"
-fi
+scripts/apt-install.sh "${packages[@]}"
 
 # The signed-file tests need osslsigncode 2.8 or later (offline RFC 3161
 # timestamps, PowerShell scripts); bookworm has 2.5, so take the backport.
@@ -92,9 +79,10 @@ if [ "$mode" = test ]; then
     as_root=()
     if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
     "${as_root[@]}" scripts/apt-backports.sh
+    # Installed, but too old: the backport replaces it.
     "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 update -q
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends \
-      -t bookworm-backports osslsigncode
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+      --no-install-recommends -t bookworm-backports osslsigncode
   fi
 fi
 
