@@ -38,7 +38,7 @@
 #include "app/VeltranoDlg.h"
 #include "platform/WideText.h"
 #include "run/BatchCommand.h"
-#include "tests/fixtures/PeBuilder.h"
+#include "tests/fixtures/MixedFolder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 
@@ -47,39 +47,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace fx = veltrano::fixtures;
 using Clock = std::chrono::steady_clock;
-
-// Fills `dir` with `count` entries; of every 20: 6 stamped images, 4 unsigned
-// ones, 2 signed without a timestamp, 6 text files (half with CJK names) and
-// 2 subfolders. Old times differ from entry to entry, as in a real folder.
-void Populate(const fs::path& dir, int count) {
-  const fx::Bytes stamped = fx::BuildSignedPe();
-  fx::SignatureOptions noTimestamp;
-  noTimestamp.counterSignature = false;
-  const fx::Bytes unstamped = fx::BuildSignedPe(noTimestamp);
-  const fx::Bytes unsignedImage = fx::BuildPe(fx::PeOptions{}, std::nullopt);
-  const fx::Bytes text = fx::BytesOf("release notes\n");
-  const std::int64_t base = fx::UtcSeconds(2021, 3, 1);
-  for (int i = 0; i < count; ++i) {
-    const std::string n = std::to_string(i);
-    const int kind = i % 20;
-    fs::path path;
-    if (kind < 6) {
-      fx::WriteFile(path = dir / ("Setup-" + n + ".exe"), stamped);
-    } else if (kind < 10) {
-      fx::WriteFile(path = dir / ("tool_" + n + ".dll"), unsignedImage);
-    } else if (kind < 12) {
-      fx::WriteFile(path = dir / ("driver-package-" + n + ".sys"), unstamped);
-    } else if (kind < 15) {
-      fx::WriteFile(path = dir / ("readme-" + n + ".txt"), text);
-    } else if (kind < 18) {
-      fx::WriteFile(path = dir / ("\xE8\xAF\xB4\xE6\x98\x8E\xE6\x96\x87\xE6\xA1\xA3-" + n + ".txt"),
-                    text);
-    } else {
-      fs::create_directory(path = dir / ("folder-" + n));
-    }
-    fx::SetModificationTime(path.string(), base + 3607LL * i);
-  }
-}
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -145,7 +112,7 @@ int Bench(int entries, int rounds) {
   fx::TempDir work;
   fs::current_path(work.path());
   std::printf("building %d entries...\n", entries);
-  Populate(data.path(), entries);
+  fx::WriteMixedFolder(data.path(), entries, 0, fx::UtcSeconds(2021, 3, 1));
   const std::wstring folder = veltrano::WideFromBytes(data.path().native());
 
   CBatchDialog headless;

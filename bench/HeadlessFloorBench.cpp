@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/MixedFolder.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
@@ -125,42 +126,10 @@ int RunFloor(const char* folder, bool plus) {
 // ---------------------------------------------------------------------------
 // Folders
 
-void MakeStampedSparse(const fs::path& path, std::uint64_t size) {
-  fx::WriteSparseSignedPe(path, size, fx::BuildSignature());
-}
-
-// `count` entries of the mix above; 4 of them sparse 4 GiB images.
-void PopulateMixed(const fs::path& dir, int count) {
-  const fx::Bytes stamped = fx::BuildSignedPe();
-  fx::SignatureOptions noTimestamp;
-  noTimestamp.counterSignature = false;
-  const fx::Bytes unstamped = fx::BuildSignedPe(noTimestamp);
-  const fx::Bytes unsignedImage = fx::BuildPe(fx::PeOptions{}, std::nullopt);
-  const fx::Bytes text = fx::BytesOf("release notes\n");
-  for (int i = 0; i < count; ++i) {
-    const std::string n = std::to_string(i);
-    const int kind = i % 20;
-    if (i < 4) {
-      MakeStampedSparse(dir / ("Setup-large-" + n + ".exe"), 4ULL << 30);
-    } else if (kind < 6) {
-      fx::WriteFile(dir / ("Setup-" + n + ".exe"), stamped);
-    } else if (kind < 10) {
-      fx::WriteFile(dir / ("tool_" + n + ".dll"), unsignedImage);
-    } else if (kind < 12) {
-      fx::WriteFile(dir / ("driver-package-" + n + ".sys"), unstamped);
-    } else if (kind < 15) {
-      fx::WriteFile(dir / ("readme-" + n + ".txt"), text);
-    } else if (kind < 18) {
-      fx::WriteFile(dir / ("\xE8\xAF\xB4\xE6\x98\x8E-" + n + ".txt"), text);
-    } else {
-      fs::create_directory(dir / ("folder-" + n));
-    }
-  }
-}
-
 void PopulateStamped(const fs::path& dir, int count, std::uint64_t size) {
   for (int i = 0; i < count; ++i) {
-    MakeStampedSparse(dir / ("Setup-" + std::to_string(i) + ".exe"), size);
+    fx::WriteSparseSignedPe(dir / ("Setup-" + std::to_string(i) + ".exe"), size,
+                            fx::BuildSignature());
   }
 }
 
@@ -411,7 +380,7 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--floor-plus") == 0) return RunFloor(argv[2], true);
   if (argc == 4 && std::strcmp(argv[1], "--make-folder") == 0) {  // for profiling by hand
     fs::create_directories(argv[2]);
-    PopulateMixed(argv[2], std::max(20, std::atoi(argv[3])));
+    fx::WriteMixedFolder(argv[2], std::max(20, std::atoi(argv[3])), 4);
     return 0;
   }
 
@@ -457,7 +426,7 @@ int main(int argc, char** argv) {
   for (const int size : sizes) {
     const fs::path data = root / ("mixed-" + std::to_string(size));
     fs::create_directories(data);
-    PopulateMixed(data, size);
+    fx::WriteMixedFolder(data, size, 4);
     bySize.push_back(MeasureFolder(commands, data, empty, work, size, rounds));
     PrintFolder(commands, bySize.back(), size, rounds);
     std::fflush(stdout);
