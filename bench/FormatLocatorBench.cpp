@@ -4,7 +4,9 @@
 
 #include <map>
 
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/Cabinet.h"
+#include "platform/signature/CompoundFile.h"
+#include "platform/signature/ScriptSignature.h"
 #include "tests/fixtures/CabBuilder.h"
 #include "tests/fixtures/CompoundFileBuilder.h"
 #include "tests/fixtures/ReadCounter.h"

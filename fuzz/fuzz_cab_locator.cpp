@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/Cabinet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const veltrano::MemorySource source(data, size);

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/ScriptSignature.h"
 #include "tests/fixtures/FormatFixtures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

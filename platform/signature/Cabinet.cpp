@@ -5,10 +5,11 @@
 // as: 4 bytes (00 00 10 00), the signature's file offset (u32), its length
 // (u32), then 8 zero bytes. The signature itself usually follows the cabinet
 // data, at offset cbCabinet.
+#include "platform/signature/Cabinet.h"
+
 #include <array>
 
 #include "platform/signature/Bytes.h"
-#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 namespace {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/FileSource.h"
 
 namespace veltrano {
 
@@ -70,5 +70,11 @@ class CompoundFile {
 // True when the file starts with the compound-file signature D0 CF 11 E0 A1
 // B1 1A E1.
 bool HasCompoundFileMagic(const FileSource& file);
+
+// The signature of a Windows Installer package (.msi, .msp, .mst): the root
+// storage's stream "\x05DigitalSignature", as a locator returns it
+// (FileSource.h). Nothing either when the root storage is not of an
+// installer's class.
+std::optional<std::vector<std::uint8_t>> LocateMsiSignature(const FileSource& file);
 
 }  // namespace veltrano

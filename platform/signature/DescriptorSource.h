@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/FileSource.h"
 
 namespace veltrano {
 

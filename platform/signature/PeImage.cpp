@@ -1,10 +1,11 @@
 // The Authenticode signature of a PE32 or PE32+ image: the first entry of the
 // attribute certificate table (data directory 4).
+#include "platform/signature/PeImage.h"
+
 #include <algorithm>
 #include <array>
 
 #include "platform/signature/Bytes.h"
-#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 namespace {

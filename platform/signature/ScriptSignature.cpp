@@ -22,11 +22,11 @@
 // The block read is the last begin line in the file and the lines up to its
 // end line; every line in between must be a data line. Text after the end
 // line is ignored.
+#include "platform/signature/ScriptSignature.h"
+
 #include <array>
 #include <string>
 #include <string_view>
-
-#include "platform/signature/SignatureLocator.h"
 
 namespace veltrano {
 namespace {

@@ -1,56 +1,14 @@
 #include "platform/signature/SignatureLocator.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <limits>
 
-#include "platform/signature/DescriptorSource.h"
+#include "platform/signature/Cabinet.h"
+#include "platform/signature/CompoundFile.h"
+#include "platform/signature/PeImage.h"
+#include "platform/signature/ScriptSignature.h"
 
 namespace veltrano {
-namespace {
-std::atomic<std::uint64_t> g_bytesReadFromFiles{0};
-}
-
-std::optional<std::vector<std::uint8_t>> FileSource::Read(std::uint64_t offset,
-                                                          std::uint64_t length) const {
-  const std::uint64_t size = Size();
-  if (offset > size || length > size - offset) return std::nullopt;
-  if (length > std::numeric_limits<std::size_t>::max()) return std::nullopt;
-  std::vector<std::uint8_t> out(static_cast<std::size_t>(length));
-  if (!ReadAt(offset, out.size(), out.data())) return std::nullopt;
-  return out;
-}
-
-bool MemorySource::ReadAt(std::uint64_t offset, std::size_t length, std::uint8_t* out) const {
-  if (offset > size_ || length > size_ - offset) return false;
-  if (length != 0) std::memcpy(out, data_ + offset, length);
-  return true;
-}
-
-bool DescriptorSource::ReadAt(std::uint64_t offset, std::size_t length, std::uint8_t* out) const {
-  if (offset > size_ || length > size_ - offset) return false;
-  std::size_t done = 0;
-  while (done < length) {
-    const std::uint64_t at = offset + done;
-    if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
-    const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(at));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;  // the file shrank since it was opened
-    done += static_cast<std::size_t>(n);
-    g_bytesReadFromFiles.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
-  }
-  return true;
-}
-
-std::uint64_t BytesReadFromFiles() { return g_bytesReadFromFiles.load(std::memory_order_relaxed); }
-
 namespace {
 
 // The first bytes of a file, read once when first asked for: every format

@@ -21,6 +21,7 @@
 #include "platform/Win32.h"
 #include "platform/signature/DescriptorSource.h"
 #include "platform/signature/Pkcs7.h"
+#include "platform/signature/ScriptSignature.h"
 #include "platform/signature/SignatureLocator.h"
 #include "platform/standin/Find.h"
 #include "platform/standin/Handles.h"

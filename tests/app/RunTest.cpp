@@ -14,6 +14,7 @@
 #include "GuiTestSupport.h"
 #include "app/AboutDlg.h"
 #include "app/DisplayText.h"
+#include "app/TextMeasurer.h"
 #include "app/TextMeasuringThread.h"
 #include "run/TimeText.h"
 #include "tests/fixtures/PeBuilder.h"

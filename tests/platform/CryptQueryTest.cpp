@@ -19,7 +19,7 @@
 #include "tests/support/Inspection.h"
 #ifndef _WIN32
 #include "platform/signature/DescriptorSource.h"
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/ScriptSignature.h"
 #endif
 
 namespace veltrano {

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/Cabinet.h"
 #include "tests/fixtures/CabBuilder.h"
 #include "tests/fixtures/LittleEndian.h"
 #include "tests/fixtures/ReadCounter.h"

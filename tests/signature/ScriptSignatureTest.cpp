@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/signature/SignatureLocator.h"
+#include "platform/signature/ScriptSignature.h"
 #include "tests/fixtures/ReadCounter.h"
 #include "tests/fixtures/ScriptBuilder.h"
 
