@@ -93,35 +93,13 @@ void HoldClosedStandardStreams() {
 #endif
 }
 
-// Appends a cell with every control character and the percent sign escaped
-// (see PercentEscaped): the separators and line breaks of the format never
-// occur in a cell, and path separators stay as they are. Undecodable name
-// bytes are printed as those bytes again.
-void AppendCell(std::string& line, std::wstring_view cell) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (;;) {
-    std::size_t plain = 0;
-    while (plain < cell.size() && !NeedsPercentEscape(cell[plain])) ++plain;
-    AppendBytesFromWideReplacing(cell.substr(0, plain), line);
-    if (plain == cell.size()) return;
-    std::string bytes;                                                        // one or two
-    AppendBytesForCodePoint(static_cast<unsigned char>(cell[plain]), bytes);  // below U+00A0
-    for (const unsigned char b : bytes) {
-      line += '%';
-      line += kHex[b >> 4];
-      line += kHex[b & 0xF];
-    }
-    cell.remove_prefix(plain + 1);
-  }
-}
-
-// The row's cells, tab-separated, into `line` (whose room is kept from row to
-// row).
+// The row's cells, each escaped (AppendPercentEscaped), tab-separated, into
+// `line` (whose room is kept from row to row).
 void FormatLine(const std::vector<std::wstring>& cells, std::string& line) {
   line.clear();
   for (std::size_t i = 0; i < cells.size(); ++i) {
     if (i != 0) line += '\t';
-    AppendCell(line, cells[i]);
+    AppendPercentEscaped(cells[i], line);
   }
 }
 
