@@ -64,8 +64,8 @@ class LogFile {
 // This thread's last append to a log, remembered from one open to the next:
 // the file and its size after the append, and whether the append ended a
 // line. The diagnostic log is opened once per entry of a run; a log found
-// exactly where this thread's last append left it (no other writer has
-// appended, replaced or truncated it since) ends as remembered, so the open
+// as this thread's last append left it (the same file at the same size: an
+// append by another writer changes the size) ends as remembered, so the open
 // need not read its last byte, which would cost a second open, a stat and a
 // read for every entry. Kept per thread, since appends on another thread say
 // nothing about this one's. The only state that outlives a LogFile.
