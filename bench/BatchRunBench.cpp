@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/WideText.h"
-#include "run/BatchCommand.h"
+#include "run/HeadlessDialog.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 
@@ -35,7 +35,7 @@ void BM_ChangeTimeOverFolder(benchmark::State& state) {
   TempDir work;
   std::filesystem::current_path(work.path());  // the log goes here
   Populate(data, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  CBatchDialog dlg;
+  CHeadlessDialog dlg;
   dlg.InitResultList();
   dlg.SelectFolder(veltrano::WideFromBytes(data.path().native()));
   for (auto _ : state) {

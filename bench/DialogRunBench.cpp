@@ -37,7 +37,7 @@
 
 #include "app/VeltranoDlg.h"
 #include "platform/WideText.h"
-#include "run/BatchCommand.h"
+#include "run/HeadlessDialog.h"
 #include "tests/fixtures/MixedFolder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
@@ -100,7 +100,7 @@ struct HeadlessTimes {
   double cpu;
 };
 
-HeadlessTimes RunHeadless(CBatchDialog& dlg) {
+HeadlessTimes RunHeadless(CHeadlessDialog& dlg) {
   const double cpu = CpuSeconds();
   const Clock::time_point start = Clock::now();
   dlg.OnBnClickedChangeTime();
@@ -115,7 +115,7 @@ int Bench(int entries, int rounds) {
   fx::WriteMixedFolder(data.path(), entries, 0, fx::UtcSeconds(2021, 3, 1));
   const std::wstring folder = veltrano::WideFromBytes(data.path().native());
 
-  CBatchDialog headless;
+  CHeadlessDialog headless;
   headless.InitResultList();
   headless.SelectFolder(folder);
 

@@ -1,5 +1,5 @@
-// The diagnostic log as a file: a stream of wide text that appends UTF-8 to
-// "CertificateLog.log" in whole pieces.
+// The diagnostic log as a stream: wide text, formatted as UTF-8 and appended
+// to "CertificateLog.log" in whole pieces through platform/LogFile.h.
 //
 // The stream keeps what is written until it is flushed (std::endl) and then
 // hands it to the file in one write, so a line, or a record whose two lines
@@ -10,9 +10,9 @@
 // earlier run left unfinished is never continued. A write that fails closes
 // the log: what follows is dropped.
 //
-// Text is UTF-8 without a byte-order mark: ASCII comes out byte for byte, any
-// other character of a path in full, the escape code points that carry
-// undecodable file-name bytes (platform/WideText.h) as those bytes, and a
+// Text is UTF-8 without a byte-order mark (platform/WideText.h): ASCII comes
+// out byte for byte, any other character of a path in full, the escape code
+// points that carry undecodable file-name bytes as those bytes, and a
 // character with no encoding as U+FFFD. On Windows each "\n" is stored as
 // CR LF, as a text-mode file stores it.
 //
@@ -21,15 +21,17 @@
 // and facets) would cost more than the line it writes.
 #pragma once
 
-#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
 
+#include "platform/LogFile.h"
+#include "platform/WideText.h"
+
 namespace veltrano {
 
 // Text that goes to the log with every control character and the percent
-// sign escaped (see PercentEscaped).
+// sign escaped (see AppendPercentEscaped in platform/WideText.h).
 struct PercentEscapedText {
   std::wstring_view text;
 };
@@ -54,36 +56,19 @@ class LogStream {
   // pending to the file. The log takes no other manipulator.
   LogStream& operator<<(std::wostream& (*manipulator)(std::wostream&));
 
-  // Which file, and how long it was when opened plus what was written since.
-  struct FileEnd {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    std::uint64_t size = 0;
-  };
-
  private:
-  void Append(wchar_t c);
   // Hands what is pending to the file; false when that write failed.
   bool Flush();
 
-  std::intptr_t m_file = -1;  // a descriptor, or a HANDLE on Windows
-  FileEnd m_end;
-  std::string m_pending;        // converted bytes not yet written
-  wchar_t m_highSurrogate = 0;  // the first half of a pair (16-bit wchar_t)
-  bool m_startLine = false;     // the file did not end in a line break
+  LogFile m_file;
+  std::string m_pending;       // converted bytes not yet written
+  WidePieceEncoder m_encoder;  // holds a surrogate pair's first half
+  bool m_startLine = false;    // the file did not end in a line break
 };
 
 // What went wrong with the log since the last call (the first trouble only),
 // for a caller that tells the user about it; the inspector never does.
 enum class LogTrouble { kNone, kCannotOpen, kWriteFailed };
 LogTrouble TakeLogTrouble();
-
-// The text with every control character (U+0000..U+001F, U+007F..U+009F) and
-// the percent sign written as percent escapes: '%' and two upper-case hex
-// digits per UTF-8 byte ("%0A" for a line feed, "%25" for '%'). A name
-// escaped this way fits on one line and reads back with any percent-decoder.
-std::wstring PercentEscaped(std::wstring_view text);
-// True for a character PercentEscaped escapes.
-bool NeedsPercentEscape(wchar_t c);
 
 }  // namespace veltrano

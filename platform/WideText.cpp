@@ -101,9 +101,27 @@ bool AppendBytesForCodePoint(char32_t cp, std::string& out) {
 
 namespace {
 
+// A wchar_t as an unsigned code unit (wchar_t is signed on Linux).
+char32_t Unit(wchar_t c) {
+  return static_cast<char32_t>(c) & (sizeof(wchar_t) < 4 ? 0xFFFF : 0xFFFFFFFF);
+}
+
+bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
 // Encodes `text`; a code point without an encoding becomes U+FFFD when
-// `replace` is set, and otherwise stops the encoding (false).
-bool EncodeWide(std::wstring_view text, bool replace, std::string& out) {
+// `replace` is set, and otherwise stops the encoding (false). With `high`,
+// the text is one piece of a longer one (16-bit wchar_t): a high surrogate
+// waiting in *high pairs with a low surrogate that starts the piece, and one
+// that ends the piece waits in *high for the next.
+bool EncodeWide(std::wstring_view text, bool replace, std::string& out, wchar_t* high = nullptr) {
+  if (high != nullptr && *high != 0 && !text.empty()) {
+    const wchar_t pair[2] = {*high, text[0]};
+    const bool joined = IsLowSurrogate(Unit(text[0]));
+    *high = 0;
+    EncodeWide(std::wstring_view(pair, joined ? 2 : 1), replace, out);
+    if (joined) text.remove_prefix(1);
+  }
   out.reserve(out.size() + text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     // A run of ASCII goes out as it is.
@@ -118,14 +136,15 @@ bool EncodeWide(std::wstring_view text, bool replace, std::string& out) {
     }
     char32_t cp = static_cast<char32_t>(text[i]);
     if constexpr (sizeof(wchar_t) < 4) {
-      cp &= 0xFFFF;
+      cp = Unit(text[i]);
+      if (IsHighSurrogate(cp) && i + 1 == text.size() && high != nullptr) {
+        *high = text[i];
+        return true;
+      }
       // A high surrogate followed by a low one is one code point.
-      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
-        const char32_t lo = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
-        if (lo >= 0xDC00 && lo <= 0xDFFF) {
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-          ++i;
-        }
+      if (IsHighSurrogate(cp) && i + 1 < text.size() && IsLowSurrogate(Unit(text[i + 1]))) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (Unit(text[i + 1]) - 0xDC00);
+        ++i;
       }
     }
     if (AppendBytesForCodePoint(cp, out)) continue;
@@ -133,6 +152,24 @@ bool EncodeWide(std::wstring_view text, bool replace, std::string& out) {
     AppendBytesForCodePoint(0xFFFD, out);
   }
   return true;
+}
+
+bool NeedsPercentEscape(wchar_t c) {
+  const char32_t cp = Unit(c);
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == U'%';
+}
+
+// '%' and two hex digits for each UTF-8 byte of `c` (one of those
+// NeedsPercentEscape names: one or two bytes).
+void AppendPercentEscape(wchar_t c, std::string& out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string bytes;
+  AppendBytesForCodePoint(Unit(c), bytes);
+  for (const unsigned char b : bytes) {
+    out += '%';
+    out += kHex[b >> 4];
+    out += kHex[b & 0xF];
+  }
 }
 
 }  // namespace
@@ -151,6 +188,34 @@ std::string BytesFromWideReplacing(std::wstring_view text) {
 
 void AppendBytesFromWideReplacing(std::wstring_view text, std::string& out) {
   EncodeWide(text, true, out);
+}
+
+void AppendPercentEscaped(std::wstring_view text, std::string& out) {
+  WidePieceEncoder encoder;
+  encoder.AppendPercentEscaped(text, out);
+  encoder.Finish(out);
+}
+
+void WidePieceEncoder::Append(std::wstring_view piece, std::string& out) {
+  EncodeWide(piece, true, out, &m_high);
+}
+
+void WidePieceEncoder::AppendPercentEscaped(std::wstring_view piece, std::string& out) {
+  for (;;) {
+    std::size_t plain = 0;
+    while (plain < piece.size() && !NeedsPercentEscape(piece[plain])) ++plain;
+    Append(piece.substr(0, plain), out);
+    if (plain == piece.size()) return;
+    Finish(out);  // a high surrogate before an escaped character stands alone
+    AppendPercentEscape(piece[plain], out);
+    piece.remove_prefix(plain + 1);
+  }
+}
+
+void WidePieceEncoder::Finish(std::string& out) {
+  if (m_high == 0) return;
+  m_high = 0;
+  AppendBytesForCodePoint(0xFFFD, out);
 }
 
 }  // namespace veltrano

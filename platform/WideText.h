@@ -38,4 +38,29 @@ void AppendBytesFromWideReplacing(std::wstring_view text, std::string& out);
 // for a code point that has no encoding, as above.
 bool AppendBytesForCodePoint(char32_t cp, std::string& out);
 
+// Appends `text` as AppendBytesFromWideReplacing does, with every control
+// character (U+0000..U+001F, U+007F..U+009F) and the percent sign written as a
+// percent escape: '%' and two upper-case hex digits per UTF-8 byte ("%0A" for
+// a line feed, "%25" for '%'). Nothing else is escaped, so escapes of file-name
+// bytes still come out as those bytes. Text escaped this way holds no line
+// break or tab and reads back with any percent-decoder.
+void AppendPercentEscaped(std::wstring_view text, std::string& out);
+
+// Encodes text that arrives in pieces exactly as AppendBytesFromWideReplacing
+// encodes the pieces joined: where wchar_t is 16-bit, a surrogate pair split
+// between two pieces is still one code point, so a high surrogate that ends a
+// piece waits for the next one.
+class WidePieceEncoder {
+ public:
+  // Appends the bytes of `piece`, keeping a high surrogate at its end.
+  void Append(std::wstring_view piece, std::string& out);
+  // The same, percent-escaped as AppendPercentEscaped escapes.
+  void AppendPercentEscaped(std::wstring_view piece, std::string& out);
+  // Ends the text: a high surrogate still waiting becomes U+FFFD.
+  void Finish(std::string& out);
+
+ private:
+  wchar_t m_high = 0;  // the first half of a pair, waiting for the next piece
+};
+
 }  // namespace veltrano

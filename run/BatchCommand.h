@@ -5,24 +5,9 @@
 
 #include <filesystem>
 #include <ostream>
-#include <string>
 #include <vector>
 
-#include "run/DialogCore.h"
-#include "run/MemoryListView.h"
-
-// The dialog core over an in-memory list, with no buttons or title to show:
-// what the headless command runs (and the benchmarks and tests, which may
-// override the two hooks to watch them).
-class CBatchDialog : public CVeltranoDlgCore {
- public:
-  CMemoryListView m_list;
-
- protected:
-  IResultListView& ResultList() override { return m_list; }
-  void EnableDlgItem(int, bool) override {}
-  void SetTitle(const std::wstring&) override {}
-};
+#include "run/ProgressLine.h"
 
 namespace veltrano {
 
@@ -44,16 +29,8 @@ using BatchArgument = std::filesystem::path::string_type;
 // there, before any further file is changed); kBatchExitUsage for no path,
 // more than one, an unknown option or a path that cannot be reached; 128 plus
 // the signal's number after SIGINT or SIGTERM, which end the run once the
-// current entry is done.
-//
-// With `progress` set (standard error is a terminal), a line on `err` counts
-// the entries done and the files stamped so far; it is redrawn in place as the
-// run goes and ends with the final count. `rowsOnSameTerminal` (standard
-// output is that terminal too) erases it before each row and redraws it after.
-struct BatchProgress {
-  bool show = false;
-  bool rowsOnSameTerminal = false;
-};
+// current entry is done. `progress` says whether a progress line is drawn on
+// `err` (run/ProgressLine.h).
 int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, std::ostream& err,
                     BatchProgress progress = {});
 

@@ -9,6 +9,10 @@
 #include <string>
 
 #include "platform/Win32.h"
+#else
+#include <fcntl.h>
+
+#include <cerrno>
 #endif
 
 namespace veltrano {
@@ -120,5 +124,13 @@ std::ostream& StandardOutput() { return std::cout; }
 std::ostream& StandardError() { return std::cerr; }
 
 #endif
+
+void HoldClosedStandardStreams() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDONLY);
+  }
+#endif
+}
 
 }  // namespace veltrano

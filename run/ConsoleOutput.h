@@ -12,4 +12,9 @@ namespace veltrano {
 std::ostream& StandardOutput();
 std::ostream& StandardError();
 
+// A closed standard stream would be taken by the next file opened (the log
+// could receive the rows). Each is held by /dev/null opened read-only, so
+// writes to a closed output still fail. Nothing to do on Windows.
+void HoldClosedStandardStreams();
+
 }  // namespace veltrano

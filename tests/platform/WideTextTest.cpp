@@ -50,5 +50,35 @@ TEST(WideText, CodePointsWithoutEncodingAreRefused) {
             "b\xFF");
 }
 
+// The log writes a line in pieces: a surrogate pair cut between two pieces
+// (16-bit wchar_t) is still one character, escaped or not.
+TEST(WideText, TextInPiecesEncodesAsTheWhole) {
+  std::wstring text = L"a";
+  AppendWideCodePoint(0x1F600, text);
+  text += static_cast<wchar_t>(0xD800);  // a lone high surrogate, before '%'
+  text += L"%\n";
+  text += static_cast<wchar_t>(0xDCFF);  // an undecodable name byte
+  const std::string plain = "a\xF0\x9F\x98\x80\xEF\xBF\xBD%\n\xFF";
+  const std::string escaped = "a\xF0\x9F\x98\x80\xEF\xBF\xBD%25%0A\xFF";
+  std::string whole;
+  AppendPercentEscaped(text, whole);
+  EXPECT_EQ(whole, escaped);
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    const std::wstring_view first = std::wstring_view(text).substr(0, cut);
+    const std::wstring_view rest = std::wstring_view(text).substr(cut);
+    WidePieceEncoder encoder;
+    std::string bytes;
+    encoder.Append(first, bytes);
+    encoder.Append(rest, bytes);
+    encoder.Finish(bytes);
+    EXPECT_EQ(bytes, plain) << cut;
+    bytes.clear();
+    encoder.AppendPercentEscaped(first, bytes);
+    encoder.AppendPercentEscaped(rest, bytes);
+    encoder.Finish(bytes);
+    EXPECT_EQ(bytes, escaped) << cut;
+  }
+}
+
 }  // namespace
 }  // namespace veltrano

@@ -1,4 +1,4 @@
-// The batch dialog recording what it does to the buttons and the title, and a
+// The headless dialog recording what it does to the buttons and the title, and a
 // run in its own current directory (which receives the log) over a folder of
 // its own, in UTC+8, with the log stretches it expects.
 #pragma once
@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "platform/WideText.h"
-#include "run/BatchCommand.h"
+#include "run/HeadlessDialog.h"
 #include "tests/fixtures/PeBuilder.h"
 #include "tests/fixtures/TempDir.h"
 #include "tests/fixtures/TestEnv.h"
 #include "tests/support/Inspection.h"
 
-class CTestDialog : public CBatchDialog {
+class CTestDialog : public CHeadlessDialog {
  public:
   struct ButtonEvent {
     int id;

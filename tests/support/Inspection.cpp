@@ -16,7 +16,7 @@
 #include "platform/ChosenFile.h"
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
-#include "run/BatchCommand.h"
+#include "run/HeadlessDialog.h"
 
 namespace veltrano::testing {
 namespace fs = std::filesystem;
@@ -155,7 +155,7 @@ std::wstring TimeTextOfUnix(std::int64_t seconds) {
 }
 
 Inspection InspectFile(const std::wstring& path, const Watch& watch) {
-  CBatchDialog dialog;
+  CHeadlessDialog dialog;
   dialog.InitResultList();
   const std::size_t slash = path.rfind(kPathSeparator);
   dialog.m_strFolder = path.substr(0, slash);

@@ -1,0 +1,39 @@
+#include "run/HeadlessRun.h"
+
+#include <vector>
+
+#include "engine/LogStream.h"
+#include "run/RowOutput.h"
+#include "run/StopSignals.h"
+
+bool CHeadlessRun::OnEntryDone(BOOL stamped) {
+  for (const std::vector<std::wstring>& row : m_list.Rows()) {
+    veltrano::FormatRow(row, m_line);
+    m_progress.BeforeRow();
+    if (!m_unprinted && !veltrano::PrintLine(m_out, m_line)) m_unprinted = m_line;
+  }
+  m_list.DropRows();
+  m_progress.Count(stamped != FALSE);
+  ReportLogTrouble();
+  return !m_unprinted && veltrano::StopSignalReceived() == 0;
+}
+
+void CHeadlessRun::OnSearchFailed(DWORD dwError) {
+  // A folder without any entry, not even "." (a drive's root on Windows),
+  // is an empty folder.
+  if (!(m_strFileName.empty() && dwError == ERROR_FILE_NOT_FOUND)) m_searchError = dwError;
+}
+
+void CHeadlessRun::ReportLogTrouble() {
+  if (m_logTroubleShown) return;
+  using veltrano::LogTrouble;
+  const LogTrouble trouble = veltrano::TakeLogTrouble();
+  if (trouble == LogTrouble::kNone) return;
+  m_logTroubleShown = true;
+  m_progress.Erase();
+  m_err << veltrano::kBatchProgram << ": "
+        << (trouble == LogTrouble::kCannotOpen
+                ? "无法打开诊断日志 CertificateLog.log，诊断记录被丢弃（结果不受影响）"
+                : "诊断日志 CertificateLog.log 写入失败，部分诊断记录被丢弃（结果不受影响）")
+        << std::endl;
+}
