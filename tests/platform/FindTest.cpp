@@ -60,16 +60,6 @@ std::wstring WPath(const std::filesystem::path& path) { return testing::WidePath
 constexpr wchar_t kSep = std::filesystem::path::preferred_separator;
 std::wstring In(const std::wstring& dir, const wchar_t* rest) { return dir + kSep + rest; }
 
-#ifndef _WIN32
-// The stand-in's listings started while it lives keep this many names at a
-// time.
-struct BatchNames {
-  explicit BatchNames(std::size_t names) : previous(SetFindBatchNames(names)) {}
-  ~BatchNames() { SetFindBatchNames(previous); }
-  std::size_t previous;
-};
-#endif
-
 TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   if (fixtures::WineGap("Wine lists a folder in the host file system's order, not sorted as NTFS "
                         "does"))
@@ -83,10 +73,17 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   WriteFile(dir / "\xFF", {});  // not UTF-8 (no such name on Windows)
 #endif
   ASSERT_TRUE(std::filesystem::create_directory(dir / "Sub"));
+  // Long names, compared eight bytes at a time: the 9th byte decides, upper-
+  // cased, around the letters' bounds ('@' below 'A'; '_', '`', '{' above 'Z').
+  std::vector<std::wstring> sortKeys;
+  for (const char c : std::string("@aBz_`{")) {
+    sortKeys.push_back(W((c == 'B' ? "SORTKEY-" : "sortkey-") + std::string(1, c) + "-padded.txt"));
+    WriteFile(dir / std::filesystem::path(sortKeys.back()), {});
+  }
 
   // Upper-cased, "É" (U+00C9) comes after "S" and "_"; names that differ
   // only in case go by their bytes.
-  const std::vector<std::wstring> expected = {
+  std::vector<std::wstring> expected = {
       L".",
       L"..",
       L"10",
@@ -104,24 +101,14 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
       W("\xFF"),  // an undecodable byte keeps its escape code point, which sorts last
 #endif
   };
-#ifdef _WIN32
+  expected.insert(expected.begin() + 9, sortKeys.begin(), sortKeys.end());
   EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
-#else
-  // Read in batches of any size, the folder lists the same.
-  for (const std::size_t batch :
-       {kDefaultFindBatchNames, std::size_t{1}, std::size_t{2}, std::size_t{5}}) {
-    SCOPED_TRACE(batch);
-    const BatchNames names(batch);
-    EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
-  }
-#endif
 }
 
 #ifndef _WIN32
-TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
+TEST(FindFiles, AFolderListsAsTheSearchStartedWithoutTheNamesGoneSince) {
   TempDir dir;
   for (const char* name : {"a", "b", "c", "d", "e"}) WriteFile(dir / name, {});
-  const BatchNames names(2);  // ". ..", "a b", then what the folder holds after "b"
   WIN32_FIND_DATAW data{};
   HANDLE h = FindFirstFileW(In(WPath(dir.path()), L"*").c_str(), &data);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -129,14 +116,14 @@ TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
   do {
     listed.push_back(data.cFileName);
     if (listed.back() != L"a") continue;
-    // Gone from the batch in hand and from a later one; added after, before
-    // and (in letter case) at the name handed out.
+    // Gone since the start; added after, before and (in letter case) at the
+    // name handed out.
     std::filesystem::remove(dir / "b");
     std::filesystem::remove(dir / "d");
     for (const char* name : {"bb", "0", "A"}) WriteFile(dir / name, {});
   } while (FindNextFileW(h, &data));
   EXPECT_TRUE(FindClose(h));
-  EXPECT_EQ(listed, (std::vector<std::wstring>{L".", L"..", L"a", L"bb", L"c", L"e"}));
+  EXPECT_EQ(listed, (std::vector<std::wstring>{L".", L"..", L"a", L"c", L"e"}));
 }
 #endif
 
