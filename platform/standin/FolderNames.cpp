@@ -47,6 +47,9 @@ inline std::uint64_t ByteOrder(std::uint64_t w) {
   return w;
 }
 
+// The key of a name not ordered by its key.
+constexpr std::uint64_t kNoKey = 0xFFFFFFFF;
+
 int DotRank(std::string_view name) {
   if (name == ".") return 0;
   if (name == "..") return 1;
@@ -117,11 +120,78 @@ void FolderNames::Read(int dirFd) {
       at += length;
     }
   }
-  std::sort(places_.begin(), places_.end(),
-            [this](std::uint32_t a, std::uint32_t b) { return FindNameLess(At(a), At(b)); });
+  Sort();
 }
 
-std::string_view FolderNames::At(std::uint32_t place) const {
+// Sorting compares names where it can by a key of four of their bytes
+// upper-cased, kept in the high half of each entry beside the name's place:
+// sorting the entries as numbers then orders the names without reading them,
+// which at a million names saves most of the sort's time (the names lie all
+// over the arena, out of the processor's cache). Names that share their key
+// are then ordered by their next four bytes, and so on. A key stands for the
+// names' order only while its bytes are ASCII; the other names (and "." and
+// "..") are sorted by FindNameLess and merged in.
+void FolderNames::Sort() {
+  const auto less = [this](std::uint64_t a, std::uint64_t b) { return FindNameLess(At(a), At(b)); };
+  // The bytes every name but "." and ".." starts with need no key.
+  std::size_t common = std::string_view::npos;
+  std::string_view first;
+  for (const std::uint64_t entry : entries_) {
+    const std::string_view name = At(entry);
+    if (name == "." || name == "..") continue;
+    if (common == std::string_view::npos) first = name;
+    const std::size_t most = std::min({common, name.size(), first.size()});
+    common = 0;
+    while (common < most && name[common] == first[common]) ++common;
+  }
+  if (common == std::string_view::npos) common = 0;
+  for (std::uint64_t& entry : entries_) entry = Keyed(entry, common);
+  const auto keyed = std::partition(entries_.begin(), entries_.end(),
+                                    [](std::uint64_t e) { return (e >> 32) != kNoKey; });
+  SortByKeys(entries_.begin(), keyed, common);
+  std::sort(keyed, entries_.end(), less);
+  std::inplace_merge(entries_.begin(), keyed, entries_.end(), less);
+}
+
+void FolderNames::SortByKeys(Entries::iterator first, Entries::iterator last, std::size_t at) {
+  const auto less = [this](std::uint64_t a, std::uint64_t b) { return FindNameLess(At(a), At(b)); };
+  std::sort(first, last);
+  while (first != last) {
+    const std::uint64_t key = *first >> 32;
+    const auto run = std::find_if(first, last, [key](std::uint64_t e) { return e >> 32 != key; });
+    if (run - first > 1) {
+      // Names that end within the key are alike but for letter case.
+      bool keyed = (key & 0xFF) != 0;
+      for (auto e = first; keyed && e != run; ++e) {
+        *e = Keyed(*e, at + 4);
+        keyed = (*e >> 32) != kNoKey;
+      }
+      if (keyed) {
+        SortByKeys(first, run, at + 4);
+      } else {
+        std::sort(first, run, less);
+      }
+    }
+    first = run;
+  }
+}
+
+std::uint64_t FolderNames::Keyed(std::uint64_t entry, std::size_t at) const {
+  const std::string_view name = At(entry);
+  std::uint64_t key = 0;
+  for (std::size_t i = at; i < at + 4; ++i) {
+    unsigned c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
+    if (c >= 0x80 || name == "." || name == "..") {
+      key = kNoKey;
+      break;
+    }
+    key = key << 8 | (c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+  }
+  return key << 32 | (entry & 0xFFFFFFFFu);
+}
+
+std::string_view FolderNames::At(std::uint64_t entry) const {
+  const auto place = static_cast<std::uint32_t>(entry);
   const char* p = blocks_[place >> kBlockShift].get() + (place & (kBlockBytes - 1));
   return std::string_view(p + 1, static_cast<unsigned char>(p[0]));
 }
@@ -137,7 +207,7 @@ bool FolderNames::Add(std::string_view name) {
   p[0] = static_cast<char>(name.size());
   std::memcpy(p + 1, name.data(), name.size());
   p[name.size() + 1] = '\0';
-  places_.push_back(static_cast<std::uint32_t>(((blocks_.size() - 1) << kBlockShift) | used_));
+  entries_.push_back(((blocks_.size() - 1) << kBlockShift) | used_);
   used_ += bytes;
   return true;
 }

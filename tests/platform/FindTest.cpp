@@ -64,45 +64,35 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   if (fixtures::WineGap("Wine lists a folder in the host file system's order, not sorted as NTFS "
                         "does"))
     GTEST_SKIP();
-  TempDir dir;
-  for (const char8_t* name : {u8"b", u8"A", u8"a", u8"C", u8"_x", u8"10", u8"2", u8"f.txt",
-                              u8"\u00E9.txt", u8"\u00C9.txt"}) {
-    WriteFile(dir / std::filesystem::path(name), {});
-  }
-#ifndef _WIN32
-  WriteFile(dir / "\xFF", {});  // not UTF-8 (no such name on Windows)
-#endif
-  ASSERT_TRUE(std::filesystem::create_directory(dir / "Sub"));
-  // Long names, compared eight bytes at a time: the 9th byte decides, upper-
-  // cased, around the letters' bounds ('@' below 'A'; '_', '`', '{' above 'Z').
-  std::vector<std::wstring> sortKeys;
-  for (const char c : std::string("@aBz_`{")) {
-    sortKeys.push_back(W((c == 'B' ? "SORTKEY-" : "sortkey-") + std::string(1, c) + "-padded.txt"));
-    WriteFile(dir / std::filesystem::path(sortKeys.back()), {});
-  }
-
   // Upper-cased, "É" (U+00C9) comes after "S" and "_"; names that differ
-  // only in case go by their bytes.
-  std::vector<std::wstring> expected = {
-      L".",
-      L"..",
-      L"10",
-      L"2",
-      L"A",
-      L"a",
-      L"b",
-      L"C",
-      L"f.txt",
-      L"Sub",
-      L"_x",
-      W("\xC3\x89.txt"),
-      W("\xC3\xA9.txt"),
+  // only in case go by their bytes. Long names are compared eight bytes at a
+  // time: there the 9th byte decides, upper-cased, around the letters' bounds
+  // ('@' below 'A'; '_', '`', '{' above 'Z').
+  std::vector<std::string> sorted = {"10", "2", "A", "a", "b", "C", "f.txt"};
+  for (const char c : std::string("@aBz_`{")) {
+    sorted.push_back((c == 'B' ? "SORTKEY-" : "sortkey-") + std::string(1, c) + "-padded.txt");
+  }
+  sorted.insert(sorted.end(), {"Sub", "_x", "\xC3\x89.txt", "\xC3\xA9.txt"});
 #ifndef _WIN32
-      W("\xFF"),  // an undecodable byte keeps its escape code point, which sorts last
+  // Not UTF-8: its escape code point sorts last (no such name on Windows).
+  sorted.push_back("\xFF");
 #endif
-  };
-  expected.insert(expected.begin() + 9, sortKeys.begin(), sortKeys.end());
-  EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
+  // Names that all start alike sort the same way.
+  for (const std::string start : {"", "shared-start-"}) {
+    TempDir dir;
+    std::vector<std::wstring> expected = {L".", L".."};
+    for (const std::string& name : sorted) {
+      const std::string bytes = start + name;
+      const std::filesystem::path path = dir / std::u8string(bytes.begin(), bytes.end());
+      if (name == "Sub") {
+        ASSERT_TRUE(std::filesystem::create_directory(path));
+      } else {
+        WriteFile(path, {});
+      }
+      expected.push_back(W(bytes));
+    }
+    EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
+  }
 }
 
 #ifndef _WIN32
