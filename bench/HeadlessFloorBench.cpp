@@ -7,20 +7,26 @@
 // which the hostile-folder behaviour requires.
 //
 //   scripts/bench.sh [--compare GIT-REF] [--rounds N] [--sizes 1000,10000]
+//                    [--kinds mixed,text] [--folders DIR]
 //
 // builds this program and veltrano-batch optimised and runs
 //
-//   HeadlessFloorBench [--rounds N] [--sizes N,N] LABEL=VELTRANO-BATCH...
+//   HeadlessFloorBench [--rounds N] [--sizes N,N] [--kinds K,K] [--folders DIR]
+//                      LABEL=VELTRANO-BATCH...
 //
-// It builds its own folders in the temporary directory (of every 20 entries:
-// 6 stamped images, 4 unsigned ones, 2 signed without a timestamp, 6 text
-// files, 2 subfolders; plus 4 sparse 4 GiB stamped images), then runs each
-// command and the floor over them in turn, alternating, and prints medians per
-// entry: wall and processor time, the ratio to the floor, system calls, bytes
-// read and peak memory; then the system calls of one stamped entry by kind and
-// the bytes read per stamped entry from a 100 KB and a 4 GiB file. Times per
-// entry leave out the process's start (the same command over an empty folder).
-// It only prints figures: nothing passes or fails on them.
+// It builds its own folders of each size and kind: "mixed" (the default; of
+// every 20 entries: 6 stamped images, 4 unsigned ones, 2 signed without a
+// timestamp, 6 text files, 2 subfolders; plus 4 sparse 4 GiB stamped images)
+// and "text" (one-line text files with names of 40 bytes). They are made in
+// the temporary directory and removed, or with --folders made once under DIR
+// and reused by later runs (a million entries take minutes to create). It runs
+// each command and the floor over them in turn, alternating, and prints
+// medians per entry: wall and processor time, the ratio to the floor, system
+// calls, bytes read and peak memory; then the system calls of one stamped
+// entry by kind and the bytes read per stamped entry from a 100 KB and a
+// 4 GiB file. Times per entry leave out the process's start (the same command
+// over an empty folder). It only prints figures: nothing passes or fails on
+// them.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -39,6 +45,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -133,6 +140,40 @@ void PopulateStamped(const fs::path& dir, int count, std::uint64_t size) {
   }
 }
 
+// `count` one-line text files with names of 40 bytes, created in an order
+// unrelated to their names' (as a folder filled over time is).
+void WriteTextFolder(const fs::path& dir, int count) {
+  static const char kLine[] = "release notes\n";
+  for (int i = 0; i < count; ++i) {
+    char name[48];
+    std::snprintf(name, sizeof name, "text-%08x-release-notes-of-build.txt",
+                  static_cast<unsigned>(i) * 2654435761u);
+    const int fd = open((dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || write(fd, kLine, sizeof kLine - 1) < 0 || close(fd) != 0) {
+      throw std::runtime_error("cannot write " + (dir / name).string());
+    }
+  }
+}
+
+// The folder of `kind` ("mixed" or "text") with `count` entries: under
+// `keep`, built once and reused (a marker beside it says it is complete);
+// otherwise built under `temp`, for the caller to remove.
+fs::path MakeFolder(const std::string& kind, int count, const fs::path& keep,
+                    const fs::path& temp) {
+  const fs::path dir = (keep.empty() ? temp : keep) / (kind + "-" + std::to_string(count));
+  const fs::path done = dir.string() + ".complete";
+  if (!keep.empty() && fs::exists(done)) return dir;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  if (kind == "text") {
+    WriteTextFolder(dir, count);
+  } else {
+    fx::WriteMixedFolder(dir, count, 4);
+  }
+  if (!keep.empty()) std::ofstream{done};
+  return dir;
+}
+
 // ---------------------------------------------------------------------------
 // Running a command
 
@@ -160,6 +201,9 @@ std::uint64_t ReadChars(pid_t pid) {
 
 // Runs argv in `workDir` (where the log goes) with standard output thrown away.
 Sample Run(const std::vector<std::string>& argv, const fs::path& workDir) {
+  // The log starts empty each time, so that long runs do not fill the disk.
+  std::error_code absent;
+  fs::resize_file(workDir / kLogName, 0, absent);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -367,10 +411,78 @@ void PrintSignedEntry(const std::vector<Command>& commands, const fs::path& root
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: HeadlessFloorBench [--rounds N] [--sizes N,N] LABEL=VELTRANO-BATCH...\n"
+               "usage: HeadlessFloorBench [--rounds N] [--sizes N,N] [--kinds mixed,text]\n"
+               "                          [--folders DIR] LABEL=VELTRANO-BATCH...\n"
                "       HeadlessFloorBench --floor|--floor-plus FOLDER\n"
-               "       HeadlessFloorBench --make-folder FOLDER ENTRIES\n");
+               "       HeadlessFloorBench --make-folder FOLDER ENTRIES [mixed|text]\n");
   return 2;
+}
+
+struct Options {
+  int rounds = 7;
+  std::vector<int> sizes = {1000, 10000};
+  std::vector<std::string> kinds = {"mixed"};
+  fs::path folders;  // where the folders are kept between runs; none: made and removed
+  std::vector<Command> commands;
+};
+
+std::vector<std::string> Split(const std::string& list) {
+  std::vector<std::string> out;
+  std::istringstream in(list);
+  for (std::string item; std::getline(in, item, ',');) out.push_back(item);
+  return out;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool valued = i + 1 < argc;
+    if (arg == "--rounds" && valued) {
+      o.rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--sizes" && valued) {
+      o.sizes.clear();
+      for (const std::string& n : Split(argv[++i])) o.sizes.push_back(std::max(20, std::stoi(n)));
+    } else if (arg == "--kinds" && valued) {
+      o.kinds = Split(argv[++i]);
+      for (const std::string& k : o.kinds) {
+        if (k != "mixed" && k != "text") return false;
+      }
+    } else if (arg == "--folders" && valued) {
+      o.folders = fs::absolute(argv[++i]);
+    } else if (const std::size_t eq = arg.find('='); eq != std::string::npos && eq > 0) {
+      o.commands.push_back({arg.substr(0, eq), {fs::absolute(arg.substr(eq + 1)).string()}});
+    } else {
+      return false;
+    }
+  }
+  return !o.commands.empty();
+}
+
+// Every command over each kind of folder at each size; then the growth of
+// peak memory between the smallest and the largest size.
+void MeasureFolders(const Options& o, const fs::path& root, const fs::path& empty,
+                    const fs::path& work) {
+  for (const std::string& kind : o.kinds) {
+    std::printf("\n== %s folders\n",
+                kind == "text" ? "Text (one-line files, 40-byte names)" : "Mixed");
+    std::vector<std::vector<Figures>> bySize;
+    for (const int size : o.sizes) {
+      const fs::path data = MakeFolder(kind, size, o.folders, root);
+      bySize.push_back(MeasureFolder(o.commands, data, empty, work, size, o.rounds));
+      PrintFolder(o.commands, bySize.back(), size, o.rounds);
+      std::fflush(stdout);
+      if (o.folders.empty()) fs::remove_all(data);
+    }
+    if (o.sizes.size() < 2 || o.sizes.back() <= o.sizes.front()) continue;
+    std::printf("\nPeak memory growth per entry from %d to %d entries (bytes)\n", o.sizes.front(),
+                o.sizes.back());
+    for (std::size_t i = 0; i < o.commands.size(); ++i) {
+      const double grown =
+          1024.0 * static_cast<double>(bySize.back()[i].peakKiB - bySize.front()[i].peakKiB);
+      std::printf("  %-10s %9.1f\n", o.commands[i].label.c_str(),
+                  grown / (o.sizes.back() - o.sizes.front()));
+    }
+  }
 }
 
 }  // namespace
@@ -378,33 +490,22 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--floor") == 0) return RunFloor(argv[2], false);
   if (argc == 3 && std::strcmp(argv[1], "--floor-plus") == 0) return RunFloor(argv[2], true);
-  if (argc == 4 && std::strcmp(argv[1], "--make-folder") == 0) {  // for profiling by hand
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--make-folder") == 0) {  // by hand
     fs::create_directories(argv[2]);
-    fx::WriteMixedFolder(argv[2], std::max(20, std::atoi(argv[3])), 4);
+    const int count = std::max(20, std::atoi(argv[3]));
+    if (argc == 5 && std::strcmp(argv[4], "text") == 0) {
+      WriteTextFolder(argv[2], count);
+    } else {
+      fx::WriteMixedFolder(argv[2], count, 4);
+    }
     return 0;
   }
 
-  int rounds = 7;
-  std::vector<int> sizes = {1000, 10000};
-  std::vector<Command> commands;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--rounds" && i + 1 < argc) {
-      rounds = std::max(1, std::atoi(argv[++i]));
-    } else if (arg == "--sizes" && i + 1 < argc) {
-      sizes.clear();
-      std::istringstream list(argv[++i]);
-      for (std::string n; std::getline(list, n, ',');) sizes.push_back(std::max(20, std::stoi(n)));
-    } else if (const std::size_t eq = arg.find('='); eq != std::string::npos && eq > 0) {
-      commands.push_back({arg.substr(0, eq), {fs::absolute(arg.substr(eq + 1)).string()}});
-    } else {
-      return Usage();
-    }
-  }
-  if (commands.empty()) return Usage();
+  Options o;
+  if (!ParseOptions(argc, argv, o)) return Usage();
   const std::string self = fs::read_symlink("/proc/self/exe").string();
-  commands.push_back({"floor+", {self, "--floor-plus"}});
-  commands.push_back({"floor", {self, "--floor"}});
+  o.commands.push_back({"floor+", {self, "--floor-plus"}});
+  o.commands.push_back({"floor", {self, "--floor"}});
 
   const fx::TempDir root;
   const fs::path work = root / "work", empty = root / "empty";
@@ -413,35 +514,17 @@ int main(int argc, char** argv) {
   std::printf("Headless run against the system-call floor\nMachine: %s\n",
               MachineLine(root.path()).c_str());
   std::printf(
-      "Folders: of every 20 entries 6 stamped images, 4 unsigned, 2 signed without timestamp,\n"
-      "6 text files, 2 subfolders; 4 entries are sparse 4 GiB stamped images. Times leave out\n"
-      "the process's start (the same command over an empty folder). Standard output goes to\n"
-      "/dev/null; the log to a folder of its own, appended to run after run. The floor makes\n"
-      "only the calls no implementation can avoid (list, status, open, read the headers and\n"
-      "the certificate table, set the time, close; the log opened, written and closed per\n"
-      "entry); floor+ also the two that the hostile-folder behaviour requires (the log's type\n"
-      "check, each row written to standard output at once). Ratios are to the floor.\n");
+      "Folders: mixed ones hold, of every 20 entries, 6 stamped images, 4 unsigned, 2 signed\n"
+      "without timestamp, 6 text files, 2 subfolders, and 4 sparse 4 GiB stamped images; text\n"
+      "ones hold one-line files with 40-byte names. Times leave out the process's start (the\n"
+      "same command over an empty folder). Standard output goes to /dev/null; the log to a\n"
+      "folder of its own, emptied before each run. The floor makes only the calls no\n"
+      "implementation can avoid (list, status, open, read the headers and the certificate\n"
+      "table, set the time, close; the log opened, written and closed per entry); floor+ also\n"
+      "the two that the hostile-folder behaviour requires (the log's type check, each row\n"
+      "written to standard output at once). Ratios are to the floor.\n");
   std::fflush(stdout);
-  std::vector<std::vector<Figures>> bySize;
-  for (const int size : sizes) {
-    const fs::path data = root / ("mixed-" + std::to_string(size));
-    fs::create_directories(data);
-    fx::WriteMixedFolder(data, size, 4);
-    bySize.push_back(MeasureFolder(commands, data, empty, work, size, rounds));
-    PrintFolder(commands, bySize.back(), size, rounds);
-    std::fflush(stdout);
-    fs::remove_all(data);
-  }
-  if (sizes.size() >= 2 && sizes.back() > sizes.front()) {
-    std::printf("\nPeak memory growth per entry from %d to %d entries (bytes)\n", sizes.front(),
-                sizes.back());
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-      const double grown =
-          1024.0 * static_cast<double>(bySize.back()[i].peakKiB - bySize.front()[i].peakKiB);
-      std::printf("  %-10s %9.1f\n", commands[i].label.c_str(),
-                  grown / (sizes.back() - sizes.front()));
-    }
-  }
-  PrintSignedEntry(commands, root.path(), work);
+  MeasureFolders(o, root.path(), empty, work);
+  PrintSignedEntry(o.commands, root.path(), work);
   return 0;
 }

@@ -2,12 +2,20 @@
 # The headless command against its system-call floor (bench/HeadlessFloorBench.cpp).
 #
 #   scripts/bench.sh [--compare GIT-REF] [--rounds N] [--sizes 1000,10000]
+#                    [--kinds mixed,text] [--folders DIR]
 #
 # Builds veltrano-batch and the bench optimised (as the packages are) in
 # build/bench-headless and prints, per entry, the headless run, the floor,
 # their ratio, system calls, bytes read and peak memory. --compare also builds
 # veltrano-batch from GIT-REF (e.g. the commit a change started from) and runs
-# it alternately with this tree's. Installs what it needs (as setup.sh does).
+# it alternately with this tree's. --kinds picks the folders: mixed (the
+# default) and text (one-line files with 40-byte names); --folders keeps them
+# under DIR and reuses them, which large sizes need (a million entries take
+# minutes and several GB to create):
+#
+#   scripts/bench.sh --sizes 10000,1000000 --kinds mixed,text --folders ~/bench-folders --rounds 3
+#
+# Installs what it needs (as setup.sh does).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -20,12 +28,12 @@ while [ $# -gt 0 ]; do
       compare=${2:?--compare needs a git ref}
       shift 2
       ;;
-    --rounds | --sizes)
+    --rounds | --sizes | --kinds | --folders)
       args+=("$1" "${2:?$1 needs a value}")
       shift 2
       ;;
     *)
-      echo "usage: $0 [--compare GIT-REF] [--rounds N] [--sizes N,N]" >&2
+      echo "usage: $0 [--compare GIT-REF] [--rounds N] [--sizes N,N] [--kinds K,K] [--folders DIR]" >&2
       exit 2
       ;;
   esac

@@ -23,11 +23,11 @@
 #include "platform/signature/Pkcs7.h"
 #include "platform/signature/ScriptSignature.h"
 #include "platform/signature/SignatureLocator.h"
-#include "platform/standin/Find.h"
+#include "platform/standin/EntryContext.h"
 #include "platform/standin/Handles.h"
 #include "platform/standin/PathAt.h"
 #include "platform/standin/PosixError.h"
-#include "platform/standin/QueriedFile.h"
+#include "platform/standin/UniqueFd.h"
 
 namespace {
 
@@ -39,27 +39,15 @@ namespace pkcs7 = veltrano::pkcs7;
 constexpr DWORD kCertEncodingMask = 0x0000FFFF;
 
 // The decoded message behind an HCRYPTMSG. `data` holds views into `bytes`.
-// The file it was read from stays open with it, for the open for attribute
-// writing that follows (TakeQueriedFile), until that takes it or the message
-// is closed.
+// The file it was read from stays open with it, lent to the open for
+// attribute writing that follows (EntryContext.h), until that takes it or the
+// message is closed.
 struct Message {
   std::vector<std::uint8_t> bytes;
   pkcs7::SignedData data;
   std::vector<std::size_t> signerInfoSizes;  // as placed, 0 until measured
-  int fd = -1;
-  std::string path;
-  struct stat st {};
-
-  Message() = default;
-  Message(const Message&) = delete;
-  Message& operator=(const Message&) = delete;
-  ~Message() {
-    if (fd >= 0) ::close(fd);
-  }
+  veltrano::HeldFile file;
 };
-
-// The message of this thread's last successful query, while it is open.
-thread_local Message* t_lastQueried = nullptr;
 
 // The store behind an HCERTSTORE. The program only closes it, so it holds
 // nothing of its own: the certificates stay where they are, in the message.
@@ -81,6 +69,11 @@ DWORD CodeOf(der::Error error) {
 BOOL Fail(long long code) {
   SetLastError(static_cast<DWORD>(code));
   return FALSE;
+}
+// The same for an open: no descriptor.
+veltrano::UniqueFd Failed(long long code) {
+  SetLastError(static_cast<DWORD>(code));
+  return veltrano::UniqueFd();
 }
 
 // Places a structure and the data it points to in one block. Run once
@@ -265,38 +258,39 @@ StructType StructTypeOf(LPCSTR lpszStructType) {
   return StructType::kUnknown;
 }
 
-// The last signer information or publisher information decoded on this
-// thread, for the call that usually follows with the same input: the fetch
-// after a size query. It is taken only for the same type and the same bytes
-// at the same address, so the views it holds into them are valid.
-struct LastDecode {
-  StructType type = StructType::kUnknown;
-  const BYTE* address = nullptr;
-  std::vector<std::uint8_t> bytes;
-  std::optional<pkcs7::SignerInfo> signer;
-  std::optional<pkcs7::OpusInfo> opus;
-  std::size_t size = 0;  // as placed, 0 until measured
-
-  bool Holds(StructType wanted, ByteView encoded) const {
-    return type == wanted && address == encoded.data() && bytes.size() == encoded.size() &&
-           std::memcmp(bytes.data(), encoded.data(), encoded.size()) == 0;
+// Opens the regular file `path` names for reading, with its status in `st`;
+// nothing, with the last error set, for anything else. Only a regular file is
+// opened: its type is known before the open, so no FIFO, socket or device is
+// ever opened (which could release a writer waiting on a FIFO, or start a
+// device). The status is the one the search has just read for this entry when
+// it was (the listed entry, EntryContext.h), and is read here otherwise. The
+// open is non-blocking in case the entry is swapped for a FIFO meanwhile (a
+// read from anything but a regular file then fails). O_NOATIME keeps the read
+// from touching the access time where the system allows it (to the owner).
+veltrano::UniqueFd OpenRegularFile(const std::string& path, struct stat& st) {
+  std::optional<veltrano::PathAt> at;
+  int dir = AT_FDCWD;
+  const char* name = nullptr;
+  if (const auto listed = veltrano::EntryContext::OfThisThread().TakeListed(path)) {
+    dir = listed->dirFd;
+    name = listed->name;
+    st = listed->st;
+  } else {
+    at.emplace(path);
+    if (at->error() != 0) return Failed(veltrano::OpenErrorFromErrno(at->error(), path));
+    dir = at->dir();
+    name = at->name();
+    if (::fstatat(dir, name, &st, 0) != 0) return Failed(veltrano::OpenErrorFromErrno(errno, path));
   }
-  void Keep(StructType kept, ByteView encoded) {
-    type = kept;
-    size = 0;
-    address = encoded.data();
-    bytes.assign(encoded.data(), encoded.data() + encoded.size());
-  }
-};
-thread_local LastDecode t_lastDecode;
-
-// Closes the descriptor when it goes out of scope.
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
+  if (S_ISDIR(st.st_mode)) return Failed(ERROR_ACCESS_DENIED);
+  if (!S_ISREG(st.st_mode)) return Failed(CRYPT_E_NO_MATCH);
+  const int flags =
+      O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
+  veltrano::UniqueFd file(::openat(dir, name, flags));
+  if (!file && errno == EPERM) file.reset(::openat(dir, name, flags & ~O_NOATIME));
+  if (!file) return Failed(veltrano::OpenErrorFromErrno(errno, path));
+  return file;
+}
 
 }  // namespace
 
@@ -320,39 +314,11 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
   if (!path) return Fail(ERROR_INVALID_NAME);
   if (path->empty()) return Fail(ERROR_PATH_NOT_FOUND);
 
-  // Only a regular file is opened: its type is known before the open, so no
-  // FIFO, socket or device is ever opened (which could release a writer
-  // waiting on a FIFO, or start a device). The status is the one the search
-  // has just read for this entry when it was, and is read here otherwise. The
-  // open is non-blocking in case the entry is swapped for a FIFO meanwhile (a
-  // read from anything but a regular file then fails). O_NOATIME keeps the
-  // read from touching the access time where the system allows it (to the
-  // owner).
-  std::optional<veltrano::PathAt> at;
-  int dir = AT_FDCWD;
-  const char* name = nullptr;
   struct stat st {};
-  if (const auto listed = veltrano::TakeListedEntry(*path)) {
-    dir = listed->dirFd;
-    name = listed->name;
-    st = listed->st;
-  } else {
-    at.emplace(*path);
-    if (at->error() != 0) return Fail(veltrano::OpenErrorFromErrno(at->error(), *path));
-    dir = at->dir();
-    name = at->name();
-    if (::fstatat(dir, name, &st, 0) != 0) return Fail(veltrano::OpenErrorFromErrno(errno, *path));
-  }
-  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  if (!S_ISREG(st.st_mode)) return Fail(CRYPT_E_NO_MATCH);
-  const int flags =
-      O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
-  Descriptor file;
-  file.fd = ::openat(dir, name, flags);
-  if (file.fd < 0 && errno == EPERM) file.fd = ::openat(dir, name, flags & ~O_NOATIME);
-  if (file.fd < 0) return Fail(veltrano::OpenErrorFromErrno(errno, *path));
+  veltrano::UniqueFd file = OpenRegularFile(*path, st);
+  if (!file) return FALSE;
 
-  const veltrano::DescriptorSource source(file.fd, static_cast<std::uint64_t>(st.st_size));
+  const veltrano::DescriptorSource source(file.get(), static_cast<std::uint64_t>(st.st_size));
   auto signature = veltrano::LocateEmbeddedSignature(source, widePath);
   if (!signature) {
     // A script too large to read says so instead of looking unsigned.
@@ -378,29 +344,13 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
     *phCertStore = store;
   }
   if (phMsg != nullptr) {
-    message->fd = std::exchange(file.fd, -1);
-    message->path = std::move(*path);
-    message->st = st;
-    veltrano::RegisterHandle(message.get(), HandleKind::kCryptMsg);
-    t_lastQueried = message.get();
+    message->file = veltrano::HeldFile{std::move(file), std::move(*path), st};
+    veltrano::EntryContext::OfThisThread().Queried(
+        veltrano::RegisterHandle(message.get(), HandleKind::kCryptMsg), message->file);
     *phMsg = message.release();
   }
   return TRUE;
 }
-
-namespace veltrano {
-
-std::optional<QueriedFile> TakeQueriedFile(std::string_view path) {
-  Message* message = t_lastQueried;
-  if (message == nullptr || !IsLiveHandle(message, HandleKind::kCryptMsg) || message->fd < 0 ||
-      message->path != path) {
-    return std::nullopt;
-  }
-  t_lastQueried = nullptr;
-  return QueriedFile{std::exchange(message->fd, -1), message->st};
-}
-
-}  // namespace veltrano
 
 BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
                       DWORD* pcbData) {
@@ -438,29 +388,29 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
   if (pbEncoded == nullptr) return Fail(E_INVALIDARG);
   const ByteView encoded(pbEncoded, cbEncoded);
 
-  LastDecode& last = t_lastDecode;
+  veltrano::EntryContext& context = veltrano::EntryContext::OfThisThread();
   switch (type) {
     case StructType::kSignerInfo: {
-      if (!last.Holds(type, encoded)) {
+      auto* kept = context.FindDecoded<pkcs7::SignerInfo>(encoded);
+      if (kept == nullptr) {
         auto si = pkcs7::DecodeSignerInfo(encoded);
         if (!si) return Fail(CodeOf(si.error()));
-        last.Keep(type, encoded);
-        last.signer = std::move(*si);
+        kept = &context.KeepDecoded(encoded, std::move(*si));
       }
-      const pkcs7::SignerInfo& si = *last.signer;
+      const pkcs7::SignerInfo& si = kept->value;
       return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvStructInfo,
-                     pcbStructInfo, &last.size);
+                     pcbStructInfo, &kept->placedSize);
     }
     case StructType::kOpusInfo: {
-      if (!last.Holds(type, encoded)) {
+      auto* kept = context.FindDecoded<pkcs7::OpusInfo>(encoded);
+      if (kept == nullptr) {
         auto opus = pkcs7::DecodeOpusInfo(encoded);
         if (!opus) return Fail(CodeOf(opus.error()));
-        last.Keep(type, encoded);
-        last.opus = std::move(*opus);
+        kept = &context.KeepDecoded(encoded, std::move(*opus));
       }
-      const pkcs7::OpusInfo& opus = *last.opus;
+      const pkcs7::OpusInfo& opus = kept->value;
       return Deliver([&opus](FlatBlock& block) { PlaceOpusInfo(block, opus); }, pvStructInfo,
-                     pcbStructInfo, &last.size);
+                     pcbStructInfo, &kept->placedSize);
     }
     case StructType::kSigningTime: {
       const auto ticks = pkcs7::DecodeUtcTime(encoded);
@@ -481,7 +431,7 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
 BOOL CryptMsgClose(HCRYPTMSG hCryptMsg) {
   if (hCryptMsg == nullptr) return TRUE;
   if (!veltrano::UnregisterHandle(hCryptMsg, HandleKind::kCryptMsg)) return Fail(E_INVALIDARG);
-  if (t_lastQueried == hCryptMsg) t_lastQueried = nullptr;
+  veltrano::EntryContext::OfThisThread().Forget(hCryptMsg);
   delete static_cast<Message*>(hCryptMsg);
   return TRUE;
 }

@@ -2,7 +2,7 @@
 //
 // A file handle holds an O_PATH descriptor, which reaches the file's metadata
 // and never its contents, or the read-only descriptor of the regular file a
-// signature query has just read (QueriedFile.h): nothing done through either
+// signature query has just read (EntryContext.h): nothing done through either
 // can change a byte of the file, and neither open opens a FIFO or device.
 // Only attribute access and OPEN_EXISTING are supported; the program never
 // asks for more. As on Windows, an open for attribute writing fails where the
@@ -15,21 +15,23 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
+#include "platform/standin/EntryContext.h"
 #include "platform/standin/Handles.h"
 #include "platform/standin/PathAt.h"
 #include "platform/standin/PosixError.h"
-#include "platform/standin/QueriedFile.h"
+#include "platform/standin/UniqueFd.h"
 
 namespace {
 
 using veltrano::HandleKind;
 
 struct FileObject {
-  int fd = -1;
+  veltrano::UniqueFd fd;
   DWORD access = 0;
   bool pathOnly = true;  // an O_PATH descriptor
 };
@@ -74,27 +76,21 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
   if (!path) return FailOpen(ERROR_INVALID_NAME);
   if (path->empty()) return FailOpen(ERROR_PATH_NOT_FOUND);
 
-  int fd = -1;
+  veltrano::UniqueFd fd;
   struct stat st {};
   bool pathOnly = true;
-  if (const auto queried = veltrano::TakeQueriedFile(*path)) {
+  if (auto queried = veltrano::EntryContext::OfThisThread().TakeQueried(*path)) {
     if (StillNamedBy(*path, queried->st, st)) {
-      fd = queried->fd;
+      fd = std::move(queried->fd);
       pathOnly = false;
-    } else {
-      ::close(queried->fd);
     }
   }
-  if (fd < 0) {
+  if (!fd) {
     const veltrano::PathAt at(*path);
     if (at.error() != 0) return FailOpen(veltrano::OpenErrorFromErrno(at.error(), *path));
-    fd = ::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC);
-    if (fd < 0) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
-    if (::fstat(fd, &st) != 0) {
-      const int err = errno;
-      ::close(fd);
-      return FailOpen(veltrano::ErrorFromErrno(err));
-    }
+    fd.reset(::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC));
+    if (!fd) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
+    if (::fstat(fd.get(), &st) != 0) return FailOpen(veltrano::ErrorFromErrno(errno));
   }
   // A folder cannot be opened as a file (no backup semantics are asked for);
   // attribute writing needs the owner's rights and a writable mount.
@@ -104,15 +100,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
   } else if ((dwDesiredAccess & FILE_WRITE_ATTRIBUTES) != 0) {
     if (!veltrano::MayActAsOwner(st)) {
       refused = ERROR_ACCESS_DENIED;
-    } else if (veltrano::IsOnReadOnlyMount(fd, st.st_dev)) {
+    } else if (veltrano::IsOnReadOnlyMount(fd.get(), st.st_dev)) {
       refused = ERROR_WRITE_PROTECT;
     }
   }
-  if (refused != ERROR_SUCCESS) {
-    ::close(fd);
-    return FailOpen(refused);
-  }
-  auto* object = new FileObject{fd, dwDesiredAccess, pathOnly};
+  if (refused != ERROR_SUCCESS) return FailOpen(refused);
+  auto* object = new FileObject{std::move(fd), dwDesiredAccess, pathOnly};
   veltrano::RegisterHandle(object, HandleKind::kFile);
   SetLastError(ERROR_SUCCESS);
   return object;
@@ -147,15 +140,15 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
   if (!any) return TRUE;
 
   if (!object->pathOnly) {
-    if (::futimens(object->fd, times) != 0) return Fail(veltrano::ErrorFromErrno(errno));
+    if (::futimens(object->fd.get(), times) != 0) return Fail(veltrano::ErrorFromErrno(errno));
     return TRUE;
   }
   // O_PATH descriptors take no futimens, but an empty path relative to the
   // descriptor reaches the very file that was opened, with no need for /proc.
   // Only a kernel too old for AT_EMPTY_PATH here (EINVAL) gets /proc's link.
-  int result = ::utimensat(object->fd, "", times, AT_EMPTY_PATH);
+  int result = ::utimensat(object->fd.get(), "", times, AT_EMPTY_PATH);
   if (result != 0 && errno == EINVAL) {
-    const std::string procPath = "/proc/self/fd/" + std::to_string(object->fd);
+    const std::string procPath = "/proc/self/fd/" + std::to_string(object->fd.get());
     result = ::utimensat(AT_FDCWD, procPath.c_str(), times, 0);
   }
   if (result != 0) return Fail(veltrano::ErrorFromErrno(errno));
@@ -164,8 +157,6 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
 
 BOOL CloseHandle(HANDLE hObject) {
   if (!veltrano::UnregisterHandle(hObject, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
-  auto* object = static_cast<FileObject*>(hObject);
-  ::close(object->fd);
-  delete object;
+  delete static_cast<FileObject*>(hObject);
   return TRUE;
 }

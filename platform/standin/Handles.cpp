@@ -12,11 +12,12 @@ namespace {
 // allocation per handle once it has grown.
 struct Registry {
   std::mutex mutex;
-  std::vector<std::pair<const void*, HandleKind>> live;
+  std::vector<HandleRef> live;
+  std::uint64_t lastSerial = 0;
 
   auto Find(const void* object) {
     return std::find_if(live.begin(), live.end(),
-                        [object](const auto& h) { return h.first == object; });
+                        [object](const HandleRef& h) { return h.object == object; });
   }
 };
 
@@ -27,15 +28,17 @@ Registry& TheRegistry() {
 
 }  // namespace
 
-void RegisterHandle(const void* object, HandleKind kind) {
+HandleRef RegisterHandle(const void* object, HandleKind kind) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
+  const HandleRef handle{object, kind, ++r.lastSerial};
   const auto it = r.Find(object);
   if (it != r.live.end()) {
-    it->second = kind;
+    *it = handle;
   } else {
-    r.live.emplace_back(object, kind);
+    r.live.push_back(handle);
   }
+  return handle;
 }
 
 bool IsLiveHandle(const void* object, HandleKind kind) {
@@ -43,7 +46,15 @@ bool IsLiveHandle(const void* object, HandleKind kind) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
   const auto it = r.Find(object);
-  return it != r.live.end() && it->second == kind;
+  return it != r.live.end() && it->kind == kind;
+}
+
+bool IsLiveHandle(const HandleRef& handle) {
+  if (handle.object == nullptr) return false;
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  const auto it = r.Find(handle.object);
+  return it != r.live.end() && it->serial == handle.serial;
 }
 
 bool UnregisterHandle(const void* object, HandleKind kind) {
@@ -51,7 +62,7 @@ bool UnregisterHandle(const void* object, HandleKind kind) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
   const auto it = r.Find(object);
-  if (it == r.live.end() || it->second != kind) return false;
+  if (it == r.live.end() || it->kind != kind) return false;
   *it = r.live.back();
   r.live.pop_back();
   return true;

@@ -22,7 +22,7 @@ bool HoldsCapFowner() {
 
 }  // namespace
 
-PathAt::PathAt(const std::string& path) : m_dir(AT_FDCWD), m_name(path) {
+PathAt::PathAt(const std::string& path) : m_name(path) {
   if (path.size() < PATH_MAX) return;
   std::string folder = path;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -39,20 +39,13 @@ PathAt::PathAt(const std::string& path) : m_dir(AT_FDCWD), m_name(path) {
       end = cut == std::string::npos || cut < at ? end : cut + 1;
     }
     const std::string piece = folder.substr(at, end - at);
-    const int next = ::openat(m_dir, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_dir != AT_FDCWD) ::close(m_dir);
-    if (next < 0) {
+    m_dir.reset(::openat(dir(), piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!m_dir) {
       m_error = errno;
-      m_dir = AT_FDCWD;
       return;
     }
-    m_dir = next;
     at = end;
   }
-}
-
-PathAt::~PathAt() {
-  if (m_dir != AT_FDCWD) ::close(m_dir);
 }
 
 bool MayActAsOwner(const struct stat& st) {

@@ -1,9 +1,12 @@
 // Reaching a file by a path of any length, and who may change its metadata.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <string>
+
+#include "platform/standin/UniqueFd.h"
 
 namespace veltrano {
 
@@ -14,17 +17,14 @@ namespace veltrano {
 class PathAt {
  public:
   explicit PathAt(const std::string& path);
-  ~PathAt();
-  PathAt(const PathAt&) = delete;
-  PathAt& operator=(const PathAt&) = delete;
 
   // 0, or the errno of the step that could not be reached.
   int error() const { return m_error; }
-  int dir() const { return m_dir; }
+  int dir() const { return m_dir ? m_dir.get() : AT_FDCWD; }
   const char* name() const { return m_name.c_str(); }
 
  private:
-  int m_dir;
+  UniqueFd m_dir;  // none: AT_FDCWD
   int m_error = 0;
   std::string m_name;
 };

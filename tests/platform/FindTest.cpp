@@ -60,68 +60,45 @@ std::wstring WPath(const std::filesystem::path& path) { return testing::WidePath
 constexpr wchar_t kSep = std::filesystem::path::preferred_separator;
 std::wstring In(const std::wstring& dir, const wchar_t* rest) { return dir + kSep + rest; }
 
-#ifndef _WIN32
-// The stand-in's listings started while it lives keep this many names at a
-// time.
-struct BatchNames {
-  explicit BatchNames(std::size_t names) : previous(SetFindBatchNames(names)) {}
-  ~BatchNames() { SetFindBatchNames(previous); }
-  std::size_t previous;
-};
-#endif
-
 TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
   if (fixtures::WineGap("Wine lists a folder in the host file system's order, not sorted as NTFS "
                         "does"))
     GTEST_SKIP();
-  TempDir dir;
-  for (const char8_t* name : {u8"b", u8"A", u8"a", u8"C", u8"_x", u8"10", u8"2", u8"f.txt",
-                              u8"\u00E9.txt", u8"\u00C9.txt"}) {
-    WriteFile(dir / std::filesystem::path(name), {});
-  }
-#ifndef _WIN32
-  WriteFile(dir / "\xFF", {});  // not UTF-8 (no such name on Windows)
-#endif
-  ASSERT_TRUE(std::filesystem::create_directory(dir / "Sub"));
-
   // Upper-cased, "É" (U+00C9) comes after "S" and "_"; names that differ
-  // only in case go by their bytes.
-  const std::vector<std::wstring> expected = {
-      L".",
-      L"..",
-      L"10",
-      L"2",
-      L"A",
-      L"a",
-      L"b",
-      L"C",
-      L"f.txt",
-      L"Sub",
-      L"_x",
-      W("\xC3\x89.txt"),
-      W("\xC3\xA9.txt"),
+  // only in case go by their bytes. Long names are compared eight bytes at a
+  // time: there the 9th byte decides, upper-cased, around the letters' bounds
+  // ('@' below 'A'; '_', '`', '{' above 'Z').
+  std::vector<std::string> sorted = {"10", "2", "A", "a", "b", "C", "f.txt"};
+  for (const char c : std::string("@aBz_`{")) {
+    sorted.push_back((c == 'B' ? "SORTKEY-" : "sortkey-") + std::string(1, c) + "-padded.txt");
+  }
+  sorted.insert(sorted.end(), {"Sub", "_x", "\xC3\x89.txt", "\xC3\xA9.txt"});
 #ifndef _WIN32
-      W("\xFF"),  // an undecodable byte keeps its escape code point, which sorts last
+  // Not UTF-8: its escape code point sorts last (no such name on Windows).
+  sorted.push_back("\xFF");
 #endif
-  };
-#ifdef _WIN32
-  EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
-#else
-  // Read in batches of any size, the folder lists the same.
-  for (const std::size_t batch :
-       {kDefaultFindBatchNames, std::size_t{1}, std::size_t{2}, std::size_t{5}}) {
-    SCOPED_TRACE(batch);
-    const BatchNames names(batch);
+  // Names that all start alike sort the same way.
+  for (const std::string start : {"", "shared-start-"}) {
+    TempDir dir;
+    std::vector<std::wstring> expected = {L".", L".."};
+    for (const std::string& name : sorted) {
+      const std::string bytes = start + name;
+      const std::filesystem::path path = dir / std::u8string(bytes.begin(), bytes.end());
+      if (name == "Sub") {
+        ASSERT_TRUE(std::filesystem::create_directory(path));
+      } else {
+        WriteFile(path, {});
+      }
+      expected.push_back(W(bytes));
+    }
     EXPECT_EQ(Names(Search(In(WPath(dir.path()), L"*"))), expected);
   }
-#endif
 }
 
 #ifndef _WIN32
-TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
+TEST(FindFiles, AFolderListsAsTheSearchStartedWithoutTheNamesGoneSince) {
   TempDir dir;
   for (const char* name : {"a", "b", "c", "d", "e"}) WriteFile(dir / name, {});
-  const BatchNames names(2);  // ". ..", "a b", then what the folder holds after "b"
   WIN32_FIND_DATAW data{};
   HANDLE h = FindFirstFileW(In(WPath(dir.path()), L"*").c_str(), &data);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -129,14 +106,14 @@ TEST(FindFiles, AFolderReadInBatchesListsLiveNamesOnceEach) {
   do {
     listed.push_back(data.cFileName);
     if (listed.back() != L"a") continue;
-    // Gone from the batch in hand and from a later one; added after, before
-    // and (in letter case) at the name handed out.
+    // Gone since the start; added after, before and (in letter case) at the
+    // name handed out.
     std::filesystem::remove(dir / "b");
     std::filesystem::remove(dir / "d");
     for (const char* name : {"bb", "0", "A"}) WriteFile(dir / name, {});
   } while (FindNextFileW(h, &data));
   EXPECT_TRUE(FindClose(h));
-  EXPECT_EQ(listed, (std::vector<std::wstring>{L".", L"..", L"a", L"bb", L"c", L"e"}));
+  EXPECT_EQ(listed, (std::vector<std::wstring>{L".", L"..", L"a", L"c", L"e"}));
 }
 #endif
 
