@@ -33,7 +33,7 @@ all_targets=(signed_data:signatures decode_object:decode script_locator:scripts
   msi_locator:formats cab_locator:formats pe_locator:files query:files)
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j2 >/dev/null
+cmake --build --preset fuzz -j2 >build/fuzz-build.log 2>&1 || { tail -n 40 build/fuzz-build.log >&2; exit 1; }
 
 work=build/fuzz/$mode
 mkdir -p "$work"
