@@ -21,7 +21,7 @@ struct CryptMessage {
   pkcs7::SignedData data;
   std::vector<std::size_t> signerInfoSizes;  // as placed, 0 until measured
   HeldFile file;
-  // Opened for decoding: true until CryptMsgUpdate has had the final part.
+  // Opened for decoding: true until CryptMsgUpdate has had its bytes.
   bool awaitingBytes = false;
 };
 

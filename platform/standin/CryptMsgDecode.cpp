@@ -2,7 +2,7 @@
 // CryptMsgUpdate), and the content parameters of any message: how the
 // inspector opens an RFC 3161 timestamp token or a nested signature, which
 // sit inside the signature the query has read. Only signed messages are
-// decoded, whole once the final part has come; there is no streaming.
+// decoded, and, as without streaming on the platform, in one final update.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -111,10 +111,9 @@ BOOL CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData, BOOL 
     return Fail(E_INVALIDARG);
   }
   auto& message = *static_cast<veltrano::CryptMessage*>(hCryptMsg);
-  if (!message.awaitingBytes) return Fail(CRYPT_E_MSG_ERROR);
-  if (cbData != 0) message.bytes.insert(message.bytes.end(), pbData, pbData + cbData);
-  if (!fFinal) return TRUE;
+  if (!message.awaitingBytes || !fFinal) return Fail(CRYPT_E_MSG_ERROR);
   message.awaitingBytes = false;
+  if (cbData != 0) message.bytes.assign(pbData, pbData + cbData);
   auto decoded = veltrano::pkcs7::DecodeSignedData(veltrano::ByteView(message.bytes));
   if (!decoded) return Fail(veltrano::der::PlatformCode(decoded.error()));
   message.data = std::move(*decoded);

@@ -99,6 +99,8 @@ struct ChainCase {
   std::string records{};                  // the log after the header line
   std::optional<DWORD> lastError{};       // checked when given
   std::int64_t stampedAt = k2019Seconds;  // Step::Done: seconds since 1970 UTC
+  long stampedNanos = 0;                  // and the fraction
+  bool rfc3161 = false;                   // the run's opt-in for modern timestamps
   Texts opus = kDefaultOpus;              // checked once the chain passed ReadOpusInfo
   Gate gate{};                            // heap requests refused or spoiled
   AfterQueryChange afterQuery{};
@@ -113,7 +115,85 @@ void RemoveFile(const fs::path& target, const FileStamps&) { fs::remove(target);
 std::vector<ChainCase> ChainCases() {
   using O = SignatureOptions;
   const auto noCounterSignature = [](O& o) { o.counterSignature = false; };
+  // Signer 0 with these unauthenticated attributes: no legacy counter-signature
+  // unless `legacy`.
+  const auto unauth = [](std::vector<Bytes> attrs, bool legacy = false) {
+    return [=](O& o) {
+      o.counterSignature = legacy;
+      o.extraUnauthenticatedAttributes = attrs;
+    };
+  };
+  const auto token = [](TokenOptions t = {}) {
+    return Attribute(oid::kRfc3161Timestamp, {TimestampToken(t)});
+  };
+  O legacy2005;
+  legacy2005.signingTime = UtcTime("050607080910Z");
+  O token2020;
+  token2020.counterSignature = false;
+  token2020.extraUnauthenticatedAttributes = {token({.genTime = "20200101000000Z"})};
   return {
+      // With the opt-in: RFC 3161 tokens and nested signatures (the file gets
+      // the genTime to 100 ns, truncated).
+      {.name = "Rfc3161Fraction75",
+       .sign = unauth({token({.genTime = "20190405060708.75Z"})}),
+       .stampedNanos = 750000000,
+       .rfc3161 = true},
+      {.name = "Rfc3161Fraction042",
+       .sign = unauth({token({.genTime = "20190405060708.042Z"})}),
+       .stampedNanos = 42000000,
+       .rfc3161 = true},
+      {.name = "Rfc3161NineFractionDigits",
+       .sign = unauth({token({.genTime = "20190405060708.123456789Z"})}),
+       .stampedNanos = 123456700,
+       .rfc3161 = true},
+      {.name = "Rfc3161FirstOfTwoValues",
+       .sign = unauth({Attribute(oid::kRfc3161Timestamp,
+                                 {TimestampToken(), TimestampToken({.genTime = "20010101000000Z"})})}),
+       .rfc3161 = true},
+      {.name = "Rfc3161ImprintBySha512UnderASha256Signer",
+       .sign = unauth({token({.imprintOid = oid::kSha512})}),
+       .rfc3161 = true},
+      // The legacy counter-signature wins, even when it cannot be used.
+      {.name = "LegacyAndRfc3161OnOneSigner",
+       .sign = unauth({token({.genTime = "20200101000000Z"})}, true),
+       .rfc3161 = true},
+      {.name = "DamagedLegacyBesideRfc3161",
+       .sign =
+           [=](O& o) {
+             unauth({token()})(o);
+             o.rawCounterSignature = OctetString(Bytes(8, 1));
+           },
+       .stopsAt = Step::CounterSigner,
+       .records = Record(314, kBadTag),
+       .rfc3161 = true},
+      {.name = "EarliestOfTwoNestedSignatures",
+       .sign = unauth({Attribute(oid::kNestedSignature,
+                                 {BuildSignature(token2020), BuildSignature(legacy2005)})}),
+       .stampedAt = UtcSeconds(2005, 6, 7, 8, 9, 10),
+       .rfc3161 = true},
+      {.name = "Rfc3161WithoutZ",
+       .sign = unauth({token({.genTime = "20190405060708"})}),
+       .stopsAt = Step::CounterSigner,
+       .records = Record(416, static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT)),
+       .rfc3161 = true},
+      {.name = "Rfc3161ImprintOfAnotherSignature",
+       .sign = unauth({token({.imprint = Bytes(32, 0x5A)})}),
+       .stopsAt = Step::CounterSigner,
+       .records = Record(415, static_cast<DWORD>(CRYPT_E_HASH_VALUE)),
+       .rfc3161 = true},
+      {.name = "Rfc3161TokenOfAnotherContentType",
+       .sign = unauth({token({.contentType = oid::kData})}),
+       .stopsAt = Step::CounterSigner,
+       .records = Record(406, static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE)),
+       .rfc3161 = true},
+      {.name = "Rfc3161TokenWithTwoSigners",
+       .sign = unauth({token({.signers = 2})}),
+       .stopsAt = Step::CounterSigner,
+       .records = Record(408, static_cast<DWORD>(CRYPT_E_BAD_MSG)),
+       .rfc3161 = true,
+       .wineSkip = "Wine's CryptMsgUpdate refuses a signed message with a second signer"},
+
+
       // Stamped files.
       {.name = "Stamped"},
       {.name = "SigningTimeBefore1970",
@@ -324,7 +404,8 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
     Inspection result;
     {
       CurrentDirectory inDir(dir.path());
-      result = InspectFile(target, [](CCertificate& cert) { g_gate.cert = &cert; });
+      result = InspectFile(
+          target, [](CCertificate& cert) { g_gate.cert = &cert; }, c.rfc3161);
     }
     SetAllocationGate(nullptr);
 
@@ -352,7 +433,7 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
       if (c.stopsAt == Step::Done) {
         EXPECT_NE(result.stamped, FALSE);
         EXPECT_EQ(after.modification.tv_sec, c.stampedAt);
-        EXPECT_EQ(after.modification.tv_nsec, 0);
+        EXPECT_EQ(after.modification.tv_nsec, c.stampedNanos);
         EXPECT_EQ(result.newTime, TimeTextOfUnix(c.stampedAt));
       } else {
         EXPECT_EQ(result.stamped, FALSE);

@@ -154,8 +154,9 @@ std::wstring TimeTextOfUnix(std::int64_t seconds) {
   }
 }
 
-Inspection InspectFile(const std::wstring& path, const Watch& watch) {
+Inspection InspectFile(const std::wstring& path, const Watch& watch, bool rfc3161) {
   CHeadlessDialog dialog;
+  dialog.m_bIncludeRfc3161 = rfc3161;
   dialog.InitResultList();
   const std::size_t slash = path.rfind(kPathSeparator);
   dialog.m_strFolder = path.substr(0, slash);
@@ -186,7 +187,7 @@ Inspection InspectFile(const std::wstring& path, const Watch& watch) {
   result.stoppedAt = result.stamped              ? Step::Done
                      : !cert.m_hMsg              ? Step::Query
                      : !cert.m_pSignerInfo       ? Step::SignerInfo
-                     : cert.m_pCounterSignerInfo ? Step::Stamp
+                     : cert.m_pCounterSignerInfo || cert.m_ftModernTimestamp ? Step::Stamp
                      : opusRead                  ? Step::CounterSigner
                                                  : Step::OpusInfo;
   return result;
