@@ -1,6 +1,7 @@
 // CryptHashCertificate2: the hash of any bytes by a CNG algorithm name, with
 // OpenSSL's libcrypto doing the hashing. The inspector hashes a signer's
 // encrypted digest with it to check an RFC 3161 timestamp's message imprint.
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cwchar>
@@ -32,7 +33,11 @@ BOOL CryptHashCertificate2(LPCWSTR pwszCNGHashAlgid, DWORD /*dwFlags*/, void* /*
   if (pcbComputedHash == nullptr || (pbEncoded == nullptr && cbEncoded != 0)) {
     return Fail(E_INVALIDARG);
   }
-  const EVP_MD* digest = DigestNamed(pwszCNGHashAlgid);
+  // The library without the system's OpenSSL configuration: the same hashes
+  // whatever it says (a configuration may restrict algorithms), and no file
+  // read for it.
+  static const bool ready = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1;
+  const EVP_MD* digest = ready ? DigestNamed(pwszCNGHashAlgid) : nullptr;
   // The platform's code when no provider has the algorithm.
   if (digest == nullptr) return Fail(NTE_BAD_ALGID);
   const auto size = static_cast<DWORD>(EVP_MD_get_size(digest));

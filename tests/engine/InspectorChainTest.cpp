@@ -112,87 +112,71 @@ void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
 
 void RemoveFile(const fs::path& target, const FileStamps&) { fs::remove(target); }
 
+// Signer 0 without a legacy counter-signature, with these unauthenticated
+// attributes, or with an RFC 3161 timestamp alone.
+SignatureOptions With(std::vector<Bytes> attributes) {
+  SignatureOptions o;
+  o.counterSignature = false;
+  o.extraUnauthenticatedAttributes = std::move(attributes);
+  return o;
+}
+SignatureOptions TokenOnly(const TokenOptions& token = {}) {
+  return With({Attribute(oid::kRfc3161Timestamp, {TimestampToken(token)})});
+}
+
+// A row run with the opt-in for modern timestamps.
+ChainCase Modern(const char* name, const SignatureOptions& options, long nanos = 0,
+                 Step stopsAt = Step::Done, std::string records = "",
+                 std::int64_t at = k2019Seconds, const char* wineSkip = nullptr) {
+  return {.name = name,
+          .sign = [options](SignatureOptions& o) { o = options; },
+          .stopsAt = stopsAt,
+          .records = std::move(records),
+          .stampedAt = at,
+          .stampedNanos = nanos,
+          .rfc3161 = true,
+          .wineSkip = wineSkip};
+}
+
 std::vector<ChainCase> ChainCases() {
   using O = SignatureOptions;
   const auto noCounterSignature = [](O& o) { o.counterSignature = false; };
-  // Signer 0 with these unauthenticated attributes: no legacy counter-signature
-  // unless `legacy`.
-  const auto unauth = [](std::vector<Bytes> attrs, bool legacy = false) {
-    return [=](O& o) {
-      o.counterSignature = legacy;
-      o.extraUnauthenticatedAttributes = attrs;
-    };
-  };
-  const auto token = [](TokenOptions t = {}) {
-    return Attribute(oid::kRfc3161Timestamp, {TimestampToken(t)});
-  };
   O legacy2005;
   legacy2005.signingTime = UtcTime("050607080910Z");
-  O token2020;
-  token2020.counterSignature = false;
-  token2020.extraUnauthenticatedAttributes = {token({.genTime = "20200101000000Z"})};
+  const O token2020 = TokenOnly({.genTime = "20200101000000Z"});
+  O damagedLegacy = TokenOnly();
+  damagedLegacy.rawCounterSignature = OctetString(Bytes(8, 1));
   return {
-      // With the opt-in: RFC 3161 tokens and nested signatures (the file gets
-      // the genTime to 100 ns, truncated).
-      {.name = "Rfc3161Fraction75",
-       .sign = unauth({token({.genTime = "20190405060708.75Z"})}),
-       .stampedNanos = 750000000,
-       .rfc3161 = true},
-      {.name = "Rfc3161Fraction042",
-       .sign = unauth({token({.genTime = "20190405060708.042Z"})}),
-       .stampedNanos = 42000000,
-       .rfc3161 = true},
-      {.name = "Rfc3161NineFractionDigits",
-       .sign = unauth({token({.genTime = "20190405060708.123456789Z"})}),
-       .stampedNanos = 123456700,
-       .rfc3161 = true},
-      {.name = "Rfc3161FirstOfTwoValues",
-       .sign = unauth({Attribute(oid::kRfc3161Timestamp,
-                                 {TimestampToken(), TimestampToken({.genTime = "20010101000000Z"})})}),
-       .rfc3161 = true},
-      {.name = "Rfc3161ImprintBySha512UnderASha256Signer",
-       .sign = unauth({token({.imprintOid = oid::kSha512})}),
-       .rfc3161 = true},
-      // The legacy counter-signature wins, even when it cannot be used.
-      {.name = "LegacyAndRfc3161OnOneSigner",
-       .sign = unauth({token({.genTime = "20200101000000Z"})}, true),
-       .rfc3161 = true},
-      {.name = "DamagedLegacyBesideRfc3161",
-       .sign =
-           [=](O& o) {
-             unauth({token()})(o);
-             o.rawCounterSignature = OctetString(Bytes(8, 1));
-           },
-       .stopsAt = Step::CounterSigner,
-       .records = Record(314, kBadTag),
-       .rfc3161 = true},
-      {.name = "EarliestOfTwoNestedSignatures",
-       .sign = unauth({Attribute(oid::kNestedSignature,
-                                 {BuildSignature(token2020), BuildSignature(legacy2005)})}),
-       .stampedAt = UtcSeconds(2005, 6, 7, 8, 9, 10),
-       .rfc3161 = true},
-      {.name = "Rfc3161WithoutZ",
-       .sign = unauth({token({.genTime = "20190405060708"})}),
-       .stopsAt = Step::CounterSigner,
-       .records = Record(416, static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT)),
-       .rfc3161 = true},
-      {.name = "Rfc3161ImprintOfAnotherSignature",
-       .sign = unauth({token({.imprint = Bytes(32, 0x5A)})}),
-       .stopsAt = Step::CounterSigner,
-       .records = Record(415, static_cast<DWORD>(CRYPT_E_HASH_VALUE)),
-       .rfc3161 = true},
-      {.name = "Rfc3161TokenOfAnotherContentType",
-       .sign = unauth({token({.contentType = oid::kData})}),
-       .stopsAt = Step::CounterSigner,
-       .records = Record(406, static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE)),
-       .rfc3161 = true},
-      {.name = "Rfc3161TokenWithTwoSigners",
-       .sign = unauth({token({.signers = 2})}),
-       .stopsAt = Step::CounterSigner,
-       .records = Record(408, static_cast<DWORD>(CRYPT_E_BAD_MSG)),
-       .rfc3161 = true,
-       .wineSkip = "Wine's CryptMsgUpdate refuses a signed message with a second signer"},
-
+      // With the opt-in for modern timestamps (the file gets genTime to 100 ns).
+      Modern("Rfc3161Fraction75", TokenOnly({.genTime = "20190405060708.75Z"}), 750000000),
+      Modern("Rfc3161Fraction042", TokenOnly({.genTime = "20190405060708.042Z"}), 42000000),
+      Modern("Rfc3161NineFractionDigits", TokenOnly({.genTime = "20190405060708.123456789Z"}),
+             123456700),
+      Modern("Rfc3161FirstOfTwoValues",
+             With({Attribute(oid::kRfc3161Timestamp,
+                             {TimestampToken(), TimestampToken({.genTime = "20010101000000Z"})})})),
+      Modern("Rfc3161ImprintBySha512UnderASha256Signer", TokenOnly({.imprintOid = oid::kSha512})),
+      // A legacy counter-signature wins, even when it cannot be used.
+      Modern("LegacyAndRfc3161OnOneSigner", [&] {
+        O o = token2020;
+        o.counterSignature = true;
+        return o;
+      }()),
+      Modern("DamagedLegacyBesideRfc3161", damagedLegacy, 0, Step::CounterSigner,
+             Record(314, kBadTag)),
+      Modern("EarliestOfTwoNestedSignatures",
+             With({Attribute(oid::kNestedSignature,
+                             {BuildSignature(token2020), BuildSignature(legacy2005)})}),
+             0, Step::Done, "", UtcSeconds(2005, 6, 7, 8, 9, 10)),
+      Modern("Rfc3161WithoutZ", TokenOnly({.genTime = "20190405060708"}), 0, Step::CounterSigner,
+             Record(416, static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT))),
+      Modern("Rfc3161ImprintOfAnotherSignature", TokenOnly({.imprint = Bytes(32, 0x5A)}), 0,
+             Step::CounterSigner, Record(415, static_cast<DWORD>(CRYPT_E_HASH_VALUE))),
+      Modern("Rfc3161TokenOfAnotherContentType", TokenOnly({.contentType = oid::kData}), 0,
+             Step::CounterSigner, Record(406, static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE))),
+      Modern("Rfc3161TokenWithTwoSigners", TokenOnly({.signers = 2}), 0, Step::CounterSigner,
+             Record(408, static_cast<DWORD>(CRYPT_E_BAD_MSG)),
+             k2019Seconds, "Wine's CryptMsgUpdate refuses a signed message with a second signer"),
 
       // Stamped files.
       {.name = "Stamped"},

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/FileTimes.h"
-#include "tests/fixtures/Authenticode.h"
+#include "tests/fixtures/DerWriter.h"
 #include "tests/fixtures/TestEnv.h"
 
 namespace veltrano {
@@ -48,18 +48,5 @@ TEST(GenTime, KeepsTheFractionTo100NanosecondsAndRefusesWhatIsDamaged) {
     EXPECT_EQ(*ticks, static_cast<std::uint64_t>(seconds + 11644473600) * kTicksPerSecond + *fraction);
   }
 }
-
-TEST(TstInfoReader, ReadsTheImprintAndGenTimeInsideTheOctetString) {
-  const Bytes content = OctetString(TstInfo({.genTime = "20200101000000Z"}));
-  const auto info = tst::DecodeTstInfo(ByteView(content));
-  ASSERT_TRUE(info.ok());
-  EXPECT_EQ(info->imprint.ToVector(), DigestOfDefaultEncryptedDigest(oid::kSha256));
-  EXPECT_TRUE(der::OidTextEquals(info->imprintAlgorithm, oid::kSha256));
-  EXPECT_EQ(info->genTime.ToVector(), BytesOf("20200101000000Z"));
-  const Bytes twice = Concat({content, content});
-  EXPECT_EQ(tst::DecodeTstInfo(ByteView(twice)).error(), der::Error::kCorrupt);
-  EXPECT_EQ(tst::DecodeTstInfo(ByteView(TstInfo())).error(), der::Error::kBadTag);
-}
-
 }  // namespace
 }  // namespace veltrano

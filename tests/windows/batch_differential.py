@@ -108,6 +108,15 @@ def main():
     extra = [d for d in sys.argv[4:] if os.path.isdir(d)]
     env = dict(os.environ, TZ="Asia/Shanghai", LC_ALL="C.UTF-8")
     check_console(windows_batch, env)
+    failed = False
+    # By default, and with the opt-in for RFC 3161 and nested timestamps.
+    for option in ([], ["--rfc3161"]):
+        print("== veltrano-batch", *option)
+        failed |= compare(linux_batch, make_fixtures, windows_batch, extra, env, option)
+    return 1 if failed else 0
+
+
+def compare(linux_batch, make_fixtures, windows_batch, extra, env, option):
     with tempfile.TemporaryDirectory() as work:
         subprocess.run([make_fixtures, os.path.join(work, "fx")], check=True, stdout=subprocess.DEVNULL)
         results = {}
@@ -116,11 +125,11 @@ def main():
             folder = make_folder(root, os.path.join(work, "fx"), extra)
             if side == "linux":
                 shown = folder
-                command = [linux_batch, folder]
+                command = [linux_batch] + option + [folder]
             else:
                 shown = subprocess.run(["winepath", "-w", folder], env=env, check=True,
                                        capture_output=True, text=True).stdout.strip()
-                command = ["wine", windows_batch, shown]
+                command = ["wine", windows_batch] + option + [shown]
             run = subprocess.run(command, cwd=root, env=env, capture_output=True)
             assert run.returncode == 0, (side, run.returncode, run.stderr)
             rows = run.stdout.decode("utf-8")
@@ -159,7 +168,11 @@ def main():
     print(f"{len(linux)} entries, {len(stamped)} stamped on Linux; {same} the same, "
           f"{len(gaps)} known differences, {len(failures)} new differences")
     assert "签名程序.exe" in stamped and windows["签名程序.exe"] == linux["签名程序.exe"]
-    return 1 if failures else 0
+    # A real program timestamped by RFC 3161 alone: dated only with the option.
+    if "vsce-sign.exe" in linux:
+        assert ("vsce-sign.exe" in stamped) == bool(option), linux["vsce-sign.exe"]
+        assert windows["vsce-sign.exe"] == linux["vsce-sign.exe"], windows["vsce-sign.exe"]
+    return bool(failures)
 
 
 if __name__ == "__main__":
