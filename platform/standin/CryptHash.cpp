@@ -38,7 +38,7 @@ BOOL CryptHashCertificate2(LPCWSTR pwszCNGHashAlgid, DWORD /*dwFlags*/, void* /*
   // read for it.
   static const bool ready = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1;
   const EVP_MD* digest = ready ? DigestNamed(pwszCNGHashAlgid) : nullptr;
-  // The platform's code when no provider has the algorithm.
+  // Any other name: no algorithm (the program asks for these four only).
   if (digest == nullptr) return Fail(NTE_BAD_ALGID);
   const auto size = static_cast<DWORD>(EVP_MD_get_size(digest));
   if (pbComputedHash == nullptr) {
