@@ -88,12 +88,13 @@ CCertificate::Found CCertificate::TokenTimestamp(const CRYPT_ATTRIBUTE& token,
 
   constexpr wchar_t kNoMemory[] = L"Unable to allocate memory for timestamp token.";
   DWORD cbType = 0;
-  const auto type = MessageParam(msg.get(), CMSG_INNER_CONTENT_TYPE_PARAM,
-                                 {403, 404, kNoMemory, 405}, &cbType);
+  const auto type =
+      MessageParam(msg.get(), CMSG_INNER_CONTENT_TYPE_PARAM, {403, 404, kNoMemory, 405}, &cbType);
   if (!type) return Found::kStop;
   if (cbType == 0 || type.get()[cbType - 1] != 0 ||
       lstrcmpA(reinterpret_cast<LPCSTR>(type.get()), szOID_TIMESTAMP_TOKEN) != 0) {
-    return Refuse(CRYPT_E_INVALID_MSG_TYPE, L"Timestamp token content type check failed with ErrorCode", 406);
+    return Refuse(CRYPT_E_INVALID_MSG_TYPE,
+                  L"Timestamp token content type check failed with ErrorCode", 406);
   }
   // RFC 3161: the token holds the TSA's signature alone.
   DWORD signers = 0;
@@ -103,7 +104,8 @@ CCertificate::Found CCertificate::TokenTimestamp(const CRYPT_ATTRIBUTE& token,
     return Found::kStop;
   }
   if (signers != 1) {
-    return Refuse(CRYPT_E_BAD_MSG, L"Timestamp token signer count check failed with ErrorCode", 408);
+    return Refuse(CRYPT_E_BAD_MSG, L"Timestamp token signer count check failed with ErrorCode",
+                  408);
   }
 
   DWORD cbContent = 0;
@@ -117,17 +119,19 @@ CCertificate::Found CCertificate::TokenTimestamp(const CRYPT_ATTRIBUTE& token,
   }
   if (!ImprintMatches(*info, signer)) return Found::kStop;
   const auto ticks = veltrano::tst::GenTimeTicks(info->genTime);
-  if (!ticks) return Refuse(CRYPT_E_ASN1_CORRUPT, L"Timestamp genTime check failed with ErrorCode", 416);
+  if (!ticks) {
+    return Refuse(CRYPT_E_ASN1_CORRUPT, L"Timestamp genTime check failed with ErrorCode", 416);
+  }
   time = veltrano::FileTimeOf(*ticks);
   return Found::kTime;
 }
 
 bool CCertificate::ImprintMatches(const veltrano::tst::TstInfo& info,
                                   const CMSG_SIGNER_INFO& signer) {
-  const auto hash = std::find_if(std::begin(kImprintHashes), std::end(kImprintHashes),
-                                 [&info](const ImprintHash& h) {
-                                   return veltrano::der::OidTextEquals(info.imprintAlgorithm, h.oid);
-                                 });
+  const auto hash = std::find_if(
+      std::begin(kImprintHashes), std::end(kImprintHashes), [&info](const ImprintHash& h) {
+        return veltrano::der::OidTextEquals(info.imprintAlgorithm, h.oid);
+      });
   if (hash == std::end(kImprintHashes)) {
     Refuse(CRYPT_E_UNKNOWN_ALGO, L"Timestamp imprint algorithm check failed with ErrorCode", 413);
     return false;
@@ -149,9 +153,8 @@ bool CCertificate::ImprintMatches(const veltrano::tst::TstInfo& info,
 CCertificate::Found CCertificate::CounterSignatureTime(const CRYPT_ATTRIBUTE& counterSignature,
                                                        FILETIME& time) {
   if (counterSignature.cValue == 0 || counterSignature.rgValue == nullptr) return Found::kStop;
-  const auto block =
-      Decode(PKCS7_SIGNER_INFO, counterSignature.rgValue[0],
-             {426, 427, L"Unable to allocate memory for timestamp Info.", 428});
+  const auto block = Decode(PKCS7_SIGNER_INFO, counterSignature.rgValue[0],
+                            {426, 427, L"Unable to allocate memory for timestamp Info.", 428});
   if (!block) return Found::kStop;
   const auto& counterSigner = *reinterpret_cast<const CMSG_SIGNER_INFO*>(block.get());
   const CRYPT_ATTR_BLOB* value =
@@ -188,9 +191,9 @@ CCertificate::Found CCertificate::NestedSignatureTimestamp(const CRYPT_ATTR_BLOB
   const MessageHandle msg(OpenMessage(nested, 421, 422));
   if (!msg) return Found::kStop;
   DWORD cbSigner = 0;
-  const auto signer =
-      MessageParam(msg.get(), CMSG_SIGNER_INFO_PARAM,
-                   {423, 424, L"Unable to allocate memory for nested Signer Info.", 425}, &cbSigner);
+  const auto signer = MessageParam(
+      msg.get(), CMSG_SIGNER_INFO_PARAM,
+      {423, 424, L"Unable to allocate memory for nested Signer Info.", 425}, &cbSigner);
   if (!signer) return Found::kStop;
   // The nested signer's own timestamp, by the rules of signer 0's.
   return SignerTimestamp(*reinterpret_cast<const CMSG_SIGNER_INFO*>(signer.get()), time);

@@ -23,8 +23,8 @@ unsigned char* Param(HCRYPTMSG msg, DWORD param, DWORD* size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace veltrano;
-  HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr,
-                                       nullptr);
+  HCRYPTMSG msg =
+      CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
   if (msg == nullptr) __builtin_trap();
   if (CryptMsgUpdate(msg, data, static_cast<DWORD>(size), TRUE)) {
     DWORD cb = 0;

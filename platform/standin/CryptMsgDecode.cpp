@@ -47,8 +47,7 @@ ByteView ContentOf(const pkcs7::SignedData& data) {
 
 }  // namespace
 
-BOOL GetContentParam(const CryptMessage& message, DWORD dwParamType, void* pvData,
-                     DWORD* pcbData) {
+BOOL GetContentParam(const CryptMessage& message, DWORD dwParamType, void* pvData, DWORD* pcbData) {
   const pkcs7::SignedData& data = message.data;
   // A message that has not been decoded has no content yet.
   if (data.contentType.empty() && dwParamType != CMSG_SIGNER_COUNT_PARAM) {

@@ -157,11 +157,12 @@ std::vector<ChainCase> ChainCases() {
                              {TimestampToken(), TimestampToken({.genTime = "20010101000000Z"})})})),
       Modern("Rfc3161ImprintBySha512UnderASha256Signer", TokenOnly({.imprintOid = oid::kSha512})),
       // A legacy counter-signature wins, even when it cannot be used.
-      Modern("LegacyAndRfc3161OnOneSigner", [&] {
-        O o = token2020;
-        o.counterSignature = true;
-        return o;
-      }()),
+      Modern("LegacyAndRfc3161OnOneSigner",
+             [&] {
+               O o = token2020;
+               o.counterSignature = true;
+               return o;
+             }()),
       Modern("DamagedLegacyBesideRfc3161", damagedLegacy, 0, Step::CounterSigner,
              Record(314, kBadTag)),
       Modern("EarliestOfTwoNestedSignatures",
@@ -175,8 +176,8 @@ std::vector<ChainCase> ChainCases() {
       Modern("Rfc3161TokenOfAnotherContentType", TokenOnly({.contentType = oid::kData}), 0,
              Step::CounterSigner, Record(406, static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE))),
       Modern("Rfc3161TokenWithTwoSigners", TokenOnly({.signers = 2}), 0, Step::CounterSigner,
-             Record(408, static_cast<DWORD>(CRYPT_E_BAD_MSG)),
-             k2019Seconds, "Wine's CryptMsgUpdate refuses a signed message with a second signer"),
+             Record(408, static_cast<DWORD>(CRYPT_E_BAD_MSG)), k2019Seconds,
+             "Wine's CryptMsgUpdate refuses a signed message with a second signer"),
 
       // Stamped files.
       {.name = "Stamped"},

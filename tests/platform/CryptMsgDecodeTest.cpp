@@ -40,9 +40,10 @@ TEST(CryptMsgDecode, TokensAndNestedSignaturesGiveWhatTheInspectorReads) {
     if (signers == 2 && WineGap("Wine's CryptMsgUpdate refuses a signed message with two signers "
                                 "with ERROR_INVALID_PARAMETER"))
       continue;
-    const Bytes message = signers == 0 ? BuildSignature(nested) : TimestampToken({.signers = signers});
-    HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr,
-                                         nullptr);
+    const Bytes message =
+        signers == 0 ? BuildSignature(nested) : TimestampToken({.signers = signers});
+    HCRYPTMSG msg =
+        CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
     EXPECT_FALSE(CryptMsgUpdate(msg, message.data(), 8, FALSE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_MSG_ERROR));
     ASSERT_TRUE(CryptMsgUpdate(msg, message.data(), static_cast<DWORD>(message.size()), TRUE))
@@ -64,8 +65,8 @@ TEST(CryptMsgDecode, TokensAndNestedSignaturesGiveWhatTheInspectorReads) {
     EXPECT_TRUE(CryptMsgClose(msg));
   }
   const Bytes cut = Truncate(TimestampToken(), 200);
-  HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr,
-                                       nullptr);
+  HCRYPTMSG msg =
+      CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
   EXPECT_FALSE(CryptMsgUpdate(msg, cut.data(), static_cast<DWORD>(cut.size()), TRUE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
   EXPECT_TRUE(CryptMsgClose(msg));
@@ -73,8 +74,9 @@ TEST(CryptMsgDecode, TokensAndNestedSignaturesGiveWhatTheInspectorReads) {
 
 TEST(CryptHashCertificate2, HashesBySha1To512WithTheSizeProtocol) {
   const Bytes data(256, 0x5A);  // a signer's default encrypted digest
-  for (const auto& [name, hashOid] : {std::pair(L"SHA1", oid::kSha1), std::pair(L"SHA256", oid::kSha256),
-                                      std::pair(L"SHA384", oid::kSha384), std::pair(L"SHA512", oid::kSha512)}) {
+  for (const auto& [name, hashOid] :
+       {std::pair(L"SHA1", oid::kSha1), std::pair(L"SHA256", oid::kSha256),
+        std::pair(L"SHA384", oid::kSha384), std::pair(L"SHA512", oid::kSha512)}) {
     const Bytes expected = DigestOfDefaultEncryptedDigest(hashOid);
     Bytes hash(64, 0);
     DWORD size = 0;

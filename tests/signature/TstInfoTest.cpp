@@ -22,12 +22,12 @@ TEST(GenTime, KeepsTheFractionTo100NanosecondsAndRefusesWhatIsDamaged) {
       {"20190405060708.500Z", 5000000},       // trailing zeros
       {"20000229235959Z", 0},
       {"16010101000000Z", 0},
-      {"20190405060708", {}},   // no Z
+      {"20190405060708", {}},  // no Z
       {"20190405060708,5Z", {}},
-      {"201904050607Z", {}},    // no seconds
+      {"201904050607Z", {}},     // no seconds
       {"20190405060708.Z", {}},  // empty fraction
-      {"20190405060760Z", {}},  // second 60
-      {"20190229120000Z", {}},  // no such day
+      {"20190405060760Z", {}},   // second 60
+      {"20190229120000Z", {}},   // no such day
       {"20191305060708Z", {}},
       {"16001231235959Z", {}},  // before 1601
       {"20190405060708+0000", {}},
@@ -45,7 +45,8 @@ TEST(GenTime, KeepsTheFractionTo100NanosecondsAndRefusesWhatIsDamaged) {
     const auto seconds = UtcSeconds(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)),
                                     std::stoi(t.substr(6, 2)), std::stoi(t.substr(8, 2)),
                                     std::stoi(t.substr(10, 2)), std::stoi(t.substr(12, 2)));
-    EXPECT_EQ(*ticks, static_cast<std::uint64_t>(seconds + 11644473600) * kTicksPerSecond + *fraction);
+    EXPECT_EQ(*ticks,
+              static_cast<std::uint64_t>(seconds + 11644473600) * kTicksPerSecond + *fraction);
   }
 }
 }  // namespace

@@ -38,14 +38,14 @@ using Manifest = std::map<std::string, Times>;
 Manifest ReadManifest(const fs::path& dir) {
   std::ifstream in(dir / "manifest.tsv");
   Manifest manifest;
-  for (std::string name, legacy, modern; std::getline(std::getline(std::getline(
-                                              in, name, '\t'), legacy, '\t'), modern);) {
+  for (std::string name, legacy, modern;
+       std::getline(std::getline(std::getline(in, name, '\t'), legacy, '\t'), modern);) {
     Times& times = manifest[name];
     if (legacy != "-") times.legacy = std::stoll(legacy);
     // The fraction truncated to the 100 ns a file time holds.
-    const std::string fraction = (modern.find('.') == std::string::npos
-                                      ? ""
-                                      : modern.substr(modern.find('.') + 1)) + "0000000";
+    const std::string fraction =
+        (modern.find('.') == std::string::npos ? "" : modern.substr(modern.find('.') + 1)) +
+        "0000000";
     if (modern != "-") times.modern = {std::stoll(modern), std::stol(fraction.substr(0, 7)) * 100};
   }
   if (manifest.empty()) {
@@ -157,7 +157,11 @@ INSTANTIATE_TEST_SUITE_P(
         // An RFC 3161 timestamp is not a legacy counter-signature: no time
         // but with the opt-in; nor are nested signatures', the earlier of
         // which the opt-in takes only where signer 0 has no timestamp.
-        Case{"rfc3161-pe32plus.exe", {}, Step::CounterSigner, L"Veltrano RFC 3161", {},
+        Case{"rfc3161-pe32plus.exe",
+             {},
+             Step::CounterSigner,
+             L"Veltrano RFC 3161",
+             {},
              k20190405_060708},
         Case{"nested-rfc3161.exe", {}, Step::CounterSigner, L"Veltrano Nested", {}, 1554400000},
         Case{"legacy-nested-rfc3161.exe", k20190405_060708, Step::Done, L"Veltrano Dual"},
@@ -183,8 +187,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"x64-mssign32.dll", 1490859952, Step::Done, kWindows, kWindowsLink},
                       // @vscode/vsce-sign-win32-x64: RFC 3161 only, genTime
                       // 2026-11-12 05:08:40.681Z.
-                      Case{"vsce-sign.exe", {}, Step::CounterSigner, L"VS Code",
-                           L"https://code.visualstudio.com/", 1794460120}),
+                      Case{"vsce-sign.exe",
+                           {},
+                           Step::CounterSigner,
+                           L"VS Code",
+                           L"https://code.visualstudio.com/",
+                           1794460120}),
     CaseName);
 
 // --- cabinets, installer packages and scripts --------------------------------

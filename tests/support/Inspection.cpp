@@ -184,10 +184,11 @@ Inspection InspectFile(const std::wstring& path, const Watch& watch, bool rfc316
   // Where the chain stopped, from what the inspector holds: between the two
   // attribute reads only the opus copies tell the steps apart.
   const bool opusRead = result.programName || result.publisherLink || result.moreInfoLink;
+  const bool counterSignerOrTokenFound = cert.m_pCounterSignerInfo || cert.m_ftModernTimestamp;
   result.stoppedAt = result.stamped              ? Step::Done
                      : !cert.m_hMsg              ? Step::Query
                      : !cert.m_pSignerInfo       ? Step::SignerInfo
-                     : cert.m_pCounterSignerInfo || cert.m_ftModernTimestamp ? Step::Stamp
+                     : counterSignerOrTokenFound ? Step::Stamp
                      : opusRead                  ? Step::CounterSigner
                                                  : Step::OpusInfo;
   return result;
