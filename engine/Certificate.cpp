@@ -7,26 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "engine/Attributes.h"
+
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr char kLogFileName[] = "CertificateLog.log";
 
-// The first attribute whose identifier is exactly `oid`, or null.
-const CRYPT_ATTRIBUTE* FindAttribute(const CRYPT_ATTRIBUTES& attrs, LPCSTR oid) {
-  for (DWORD i = 0; i < attrs.cAttr; ++i) {
-    if (lstrcmpA(attrs.rgAttr[i].pszObjId, oid) == 0) return &attrs.rgAttr[i];
-  }
-  return nullptr;
-}
-
-// The first value of the first matching attribute; null when the attribute is
-// missing or has no value.
-const CRYPT_ATTR_BLOB* FindAttributeValue(const CRYPT_ATTRIBUTES& attrs, LPCSTR oid) {
-  const CRYPT_ATTRIBUTE* attr = FindAttribute(attrs, oid);
-  if (attr == nullptr || attr->cValue == 0 || attr->rgValue == nullptr) return nullptr;
-  return &attr->rgValue[0];
-}
+using veltrano::FindAttributeValue;
 
 // A number's digits in `base` (10 or 16, lowercase), written to end just
 // before `end`; the first digit.
@@ -180,6 +168,10 @@ BOOL CCertificate::ReadCounterSignerInfo() {
 }
 
 BOOL CCertificate::ReadSigningTime(FILETIME* pSigningTime) {
+  if (m_ftModernTimestamp) {
+    *pSigningTime = *m_ftModernTimestamp;
+    return TRUE;
+  }
   if (!m_pCounterSignerInfo) return FALSE;
   const CRYPT_ATTR_BLOB* value =
       FindAttributeValue(m_pCounterSignerInfo->AuthAttrs, szOID_RSA_signingTime);

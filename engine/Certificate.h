@@ -10,11 +10,16 @@
 // (until a write to it fails). Each record reaches the file in one write.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "engine/Heap.h"
 #include "engine/LogStream.h"
 #include "platform/Win32.h"
+
+namespace veltrano::tst {
+struct TstInfo;
+}
 
 class CCertificate {
  public:
@@ -35,8 +40,16 @@ class CCertificate {
   // Decodes the timestamp counter-signature (an unauthenticated attribute)
   // into m_pCounterSignerInfo. FALSE without a record when there is none.
   BOOL ReadCounterSignerInfo();
-  // Decodes the counter-signer's signing time (UTC) into *pSigningTime. FALSE
-  // without a record, and *pSigningTime untouched, when there is none.
+  // The timestamp the file is stamped with. Without bIncludeRfc3161, or when
+  // signer 0 has a legacy counter-signature attribute: ReadCounterSignerInfo,
+  // exactly. Otherwise signer 0's RFC 3161 timestamp token, or, when it has
+  // none, the earliest timestamp of its nested signatures, into
+  // m_ftModernTimestamp (engine/ModernTimestamp.cpp). FALSE when there is
+  // none; a record for a token or nested signature that cannot be used.
+  BOOL ReadTimestamp(BOOL bIncludeRfc3161);
+  // Decodes the counter-signer's signing time (UTC) into *pSigningTime, or
+  // gives m_ftModernTimestamp when ReadTimestamp found that. FALSE without a
+  // record, and *pSigningTime untouched, when there is none.
   BOOL ReadSigningTime(FILETIME* pSigningTime);
   // Opens m_strFile for attribute writing and sets its last-write time to the
   // signing time; creation and access times and the content stay as they
@@ -57,11 +70,31 @@ class CCertificate {
   veltrano::HeapPtr<wchar_t> m_pszMoreInfoLink;
   veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pSignerInfo;
   veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pCounterSignerInfo;
+  // An RFC 3161 token's genTime or a nested signature's time (UTC, 100 ns).
+  std::optional<FILETIME> m_ftModernTimestamp;
   veltrano::LogStream m_log;
 
  private:
   // A heap request failed: the site line and the message alone.
   void ReportAllocationFailure(LPCWSTR pszMessage, int nSite);
+
+  // engine/ModernTimestamp.cpp. Each gives kNone when the attribute it reads
+  // is missing, kTime with the time, or kStop when the chain ends there.
+  enum class Found { kNone, kTime, kStop };
+  struct Sites;
+  Found SignerTimestamp(const CMSG_SIGNER_INFO& signer, FILETIME& time);
+  Found TokenTimestamp(const CRYPT_ATTRIBUTE& token, const CMSG_SIGNER_INFO& signer,
+                       FILETIME& time);
+  Found CounterSignatureTime(const CRYPT_ATTRIBUTE& counterSignature, FILETIME& time);
+  Found NestedTimestamp(FILETIME& earliest);
+  Found NestedSignatureTimestamp(const CRYPT_ATTR_BLOB& nested, FILETIME& time);
+  bool ImprintMatches(const veltrano::tst::TstInfo& info, const CMSG_SIGNER_INFO& signer);
+  HCRYPTMSG OpenMessage(const CRYPT_ATTR_BLOB& encoded, int nOpenSite, int nUpdateSite);
+  veltrano::HeapPtr<BYTE> MessageParam(HCRYPTMSG hMsg, DWORD dwParam, const Sites& sites,
+                                       DWORD* pcbData);
+  veltrano::HeapPtr<BYTE> Decode(LPCSTR structType, const CRYPT_ATTR_BLOB& value,
+                                 const Sites& sites);
+  Found Refuse(HRESULT code, LPCWSTR pszMessage, int nSite);
 };
 
 // An owned copy of a null-terminated wide text, or null when no heap block

@@ -92,9 +92,14 @@ using __time64_t = std::int64_t;
 #define E_INVALIDARG (static_cast<HRESULT>(0x80070057L))
 #define E_OUTOFMEMORY (static_cast<HRESULT>(0x8007000EL))
 
+#define NTE_BAD_ALGID (static_cast<HRESULT>(0x80090008L))
+#define CRYPT_E_MSG_ERROR (static_cast<HRESULT>(0x80091001L))
+#define CRYPT_E_UNKNOWN_ALGO (static_cast<HRESULT>(0x80091002L))
 #define CRYPT_E_INVALID_MSG_TYPE (static_cast<HRESULT>(0x80091004L))
+#define CRYPT_E_HASH_VALUE (static_cast<HRESULT>(0x80091007L))
 #define CRYPT_E_INVALID_INDEX (static_cast<HRESULT>(0x80091008L))
 #define CRYPT_E_NO_MATCH (static_cast<HRESULT>(0x80092009L))
+#define CRYPT_E_BAD_MSG (static_cast<HRESULT>(0x8009200DL))
 #define CRYPT_E_ASN1_EOD (static_cast<HRESULT>(0x80093102L))
 #define CRYPT_E_ASN1_CORRUPT (static_cast<HRESULT>(0x80093103L))
 #define CRYPT_E_ASN1_LARGE (static_cast<HRESULT>(0x80093104L))
@@ -196,6 +201,12 @@ errno_t _localtime64_s(struct tm* tmDest, const __time64_t* sourceTime);
 
 using HCERTSTORE = void*;
 using HCRYPTMSG = void*;
+using HCRYPTPROV_LEGACY = ULONG_PTR;
+// Passed as null only.
+struct CERT_INFO;
+using PCERT_INFO = CERT_INFO*;
+struct CMSG_STREAM_INFO;
+using PCMSG_STREAM_INFO = CMSG_STREAM_INFO*;
 
 struct CRYPTOAPI_BLOB {
   DWORD cbData;
@@ -253,6 +264,11 @@ using PCMSG_SIGNER_INFO = CMSG_SIGNER_INFO*;
 #define CERT_QUERY_FORMAT_BINARY 1UL
 #define CERT_QUERY_FORMAT_FLAG_BINARY (1UL << CERT_QUERY_FORMAT_BINARY)
 
+#define CMSG_SIGNED 2UL
+
+#define CMSG_CONTENT_PARAM 2UL
+#define CMSG_INNER_CONTENT_TYPE_PARAM 4UL
+#define CMSG_SIGNER_COUNT_PARAM 5UL
 #define CMSG_SIGNER_INFO_PARAM 6UL
 
 // Structure types below 0x10000 are passed as small integers cast to a pointer.
@@ -260,6 +276,8 @@ using PCMSG_SIGNER_INFO = CMSG_SIGNER_INFO*;
 
 #define szOID_RSA_signingTime "1.2.840.113549.1.9.5"
 #define szOID_RSA_counterSign "1.2.840.113549.1.9.6"
+#define szOID_TIMESTAMP_TOKEN "1.2.840.113549.1.9.16.1.4"
+#define szOID_RFC3161_counterSign "1.3.6.1.4.1.311.3.3.1"
 
 BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpectedContentTypeFlags,
                       DWORD dwExpectedFormatTypeFlags, DWORD dwFlags,
@@ -270,6 +288,13 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
 BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
                        DWORD cbEncoded, DWORD dwFlags, void* pvStructInfo, DWORD* pcbStructInfo);
 BOOL CryptMsgClose(HCRYPTMSG hCryptMsg);
+HCRYPTMSG CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DWORD dwMsgType,
+                               HCRYPTPROV_LEGACY hCryptProv, PCERT_INFO pRecipientInfo,
+                               PCMSG_STREAM_INFO pStreamInfo);
+BOOL CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData, BOOL fFinal);
+BOOL CryptHashCertificate2(LPCWSTR pwszCNGHashAlgid, DWORD dwFlags, void* pvReserved,
+                           const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pbComputedHash,
+                           DWORD* pcbComputedHash);
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 
 // ---------------------------------------------------------------------------

@@ -25,6 +25,7 @@ namespace {
 
 constexpr char kUsage[] =
     "用法：veltrano-batch [--] 路径\n"
+    "      veltrano-batch --rfc3161 [--] 路径\n"
     "\n"
     "把文件的修改时间改为其数字签名的时间戳时间。路径是一个文件，或一个文件夹\n"
     "（处理其中每个条目，不进入子文件夹）。只有带时间戳签名的文件会被更改。\n"
@@ -36,6 +37,9 @@ constexpr char kUsage[] =
     "其上有一行随运行更新的进度（已处理的条目数和已更改的文件数）。\n"
     "\n"
     "选项：\n"
+    "  --rfc3161    也采用新式时间戳：签名没有旧式（Authenticode）副署时间戳时，\n"
+    "               采用其 RFC 3161 时间戳；两者都没有时，采用其嵌套签名的时间戳\n"
+    "               中最早的一个。默认只采用旧式副署时间戳。\n"
     "  -h, --help   显示本帮助\n"
     "\n"
     "退出状态：0 运行完成；1 路径无法读取或结果无法输出（运行停止）；2 参数错误\n"
@@ -121,12 +125,15 @@ int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, s
                     BatchProgress progress) {
   std::vector<BatchArgument> paths;
   bool optionsEnded = false;
+  bool includeRfc3161 = false;
   for (const BatchArgument& arg : args) {
     if (!optionsEnded && Is(arg, "--")) {
       optionsEnded = true;
     } else if (!optionsEnded && (Is(arg, "--help") || Is(arg, "-h"))) {
       out << kUsage;
       return kBatchExitOk;
+    } else if (!optionsEnded && Is(arg, "--rfc3161")) {
+      includeRfc3161 = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       return Fail(err, "未知选项：" + BytesOf(arg) + "（用 --help 查看用法）");
     } else {
@@ -155,6 +162,7 @@ int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, s
   const StopSignals stopSignals;
   TakeLogTrouble();  // only this run's troubles are told
   CHeadlessRun run(out, err, progress);
+  run.m_bIncludeRfc3161 = includeRfc3161;
   run.InitResultList();
   if (isFolder) {
     run.SelectFolder(WideOf(path.native()));

@@ -223,7 +223,7 @@ BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificat
                         nullptr)) {
     certificate.ReportError(L"CryptQueryObject failed with ErrorCode", 74);
   } else if (certificate.ReadSignerInfo() && certificate.ReadOpusInfo() &&
-             certificate.ReadCounterSignerInfo()) {
+             certificate.ReadTimestamp(m_bIncludeRfc3161)) {
     stamped = certificate.StampFileTime();
   }
 

@@ -44,6 +44,11 @@ class CVeltranoDlgCore {
   std::wstring m_strPath;
   std::wstring m_strFolder;
   std::wstring m_strFileName;
+  // The opt-in "包括 RFC 3161 时间戳": files whose signer 0 has no legacy
+  // counter-signature are dated by its RFC 3161 timestamp or its nested
+  // signatures' (CCertificate::ReadTimestamp). Off unless the dialog's box or
+  // the headless command's --rfc3161 turns it on; read by each entry.
+  bool m_bIncludeRfc3161 = false;
 
   // Sets the path selection state as the single-file chooser does, from what
   // it reports: the file's full path, its name and its folder. Returns the

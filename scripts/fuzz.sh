@@ -30,7 +30,8 @@ esac
 
 # target:seed folder written by make_fixtures
 all_targets=(signed_data:signatures decode_object:decode script_locator:scripts
-  msi_locator:formats cab_locator:formats pe_locator:files query:files)
+  msi_locator:formats cab_locator:formats pe_locator:files query:files
+  timestamp_token:tokens)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 >build/fuzz-build.log 2>&1 || { tail -n 40 build/fuzz-build.log >&2; exit 1; }

@@ -29,7 +29,7 @@ esac
 
 build_packages=(
   cmake ninja-build g++ pkg-config
-  libwxgtk3.2-dev libpango1.0-dev fonts-wqy-microhei
+  libwxgtk3.2-dev libpango1.0-dev libssl-dev fonts-wqy-microhei
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev

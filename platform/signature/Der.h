@@ -25,6 +25,11 @@ enum class Error {
   kCorrupt,  // a malformed length or content (CRYPT_E_ASN1_CORRUPT)
 };
 
+// The platform's code for an error, as an unsigned 32-bit number.
+constexpr std::uint32_t PlatformCode(Error error) {
+  return error == Error::kBadTag ? 0x8009310Bu : error == Error::kEnd ? 0x80093102u : 0x80093103u;
+}
+
 // Nesting limit for indefinite-length elements.
 inline constexpr int kMaxDepth = 64;
 

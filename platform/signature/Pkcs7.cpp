@@ -229,8 +229,10 @@ Result<SignedData> DecodeSignedData(ByteView data) {
     VELTRANO_TRY(innerContent, i.Optional(tag::Context(0)));
     if (*innerContent) {
       VELTRANO_TRY(ok, CheckChildren(i, **innerContent));
+      out.content = (*innerContent)->content;
     }
     if (!i.AtEnd()) return Error::kCorrupt;
+    out.contentType = innerType->content;
   }
 
   VELTRANO_TRY(certificates, sd.Optional(tag::Context(0)));

@@ -60,6 +60,11 @@ struct SignedData {
   // carried, each checked to be one element.
   ByteView certificates;
   std::vector<SignerInfo> signers;
+  // The signed content: its type (the identifier's content) and what its
+  // [0] EXPLICIT holds, the inner element's complete encoding (empty when
+  // the content is absent).
+  ByteView contentType;
+  ByteView content;
 };
 
 // A PKCS#7 ContentInfo whose content type is signedData, read from the start

@@ -23,6 +23,7 @@
 #include "platform/signature/Pkcs7.h"
 #include "platform/signature/ScriptSignature.h"
 #include "platform/signature/SignatureLocator.h"
+#include "platform/standin/CryptMessage.h"
 #include "platform/standin/EntryContext.h"
 #include "platform/standin/Handles.h"
 #include "platform/standin/PathAt.h"
@@ -38,16 +39,7 @@ namespace pkcs7 = veltrano::pkcs7;
 
 constexpr DWORD kCertEncodingMask = 0x0000FFFF;
 
-// The decoded message behind an HCRYPTMSG. `data` holds views into `bytes`.
-// The file it was read from stays open with it, lent to the open for
-// attribute writing that follows (EntryContext.h), until that takes it or the
-// message is closed.
-struct Message {
-  std::vector<std::uint8_t> bytes;
-  pkcs7::SignedData data;
-  std::vector<std::size_t> signerInfoSizes;  // as placed, 0 until measured
-  veltrano::HeldFile file;
-};
+using Message = veltrano::CryptMessage;
 
 // The store behind an HCERTSTORE. The program only closes it, so it holds
 // nothing of its own: the certificates stay where they are, in the message.
@@ -369,7 +361,7 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
                      &sizes[dwIndex]);
     }
     default:
-      return Fail(CRYPT_E_INVALID_MSG_TYPE);
+      return veltrano::GetContentParam(*message, dwParamType, pvData, pcbData);
   }
 }
 

@@ -99,6 +99,8 @@ struct ChainCase {
   std::string records{};                  // the log after the header line
   std::optional<DWORD> lastError{};       // checked when given
   std::int64_t stampedAt = k2019Seconds;  // Step::Done: seconds since 1970 UTC
+  long stampedNanos = 0;                  // and the fraction
+  bool rfc3161 = false;                   // the run's opt-in for modern timestamps
   Texts opus = kDefaultOpus;              // checked once the chain passed ReadOpusInfo
   Gate gate{};                            // heap requests refused or spoiled
   AfterQueryChange afterQuery{};
@@ -110,10 +112,73 @@ void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
 
 void RemoveFile(const fs::path& target, const FileStamps&) { fs::remove(target); }
 
+// Signer 0 without a legacy counter-signature, with these unauthenticated
+// attributes, or with an RFC 3161 timestamp alone.
+SignatureOptions With(std::vector<Bytes> attributes) {
+  SignatureOptions o;
+  o.counterSignature = false;
+  o.extraUnauthenticatedAttributes = std::move(attributes);
+  return o;
+}
+SignatureOptions TokenOnly(const TokenOptions& token = {}) {
+  return With({Attribute(oid::kRfc3161Timestamp, {TimestampToken(token)})});
+}
+
+// A row run with the opt-in for modern timestamps.
+ChainCase Modern(const char* name, const SignatureOptions& options, long nanos = 0,
+                 Step stopsAt = Step::Done, std::string records = "",
+                 std::int64_t at = k2019Seconds, const char* wineSkip = nullptr) {
+  return {.name = name,
+          .sign = [options](SignatureOptions& o) { o = options; },
+          .stopsAt = stopsAt,
+          .records = std::move(records),
+          .stampedAt = at,
+          .stampedNanos = nanos,
+          .rfc3161 = true,
+          .wineSkip = wineSkip};
+}
+
 std::vector<ChainCase> ChainCases() {
   using O = SignatureOptions;
   const auto noCounterSignature = [](O& o) { o.counterSignature = false; };
+  O legacy2005;
+  legacy2005.signingTime = UtcTime("050607080910Z");
+  const O token2020 = TokenOnly({.genTime = "20200101000000Z"});
+  O damagedLegacy = TokenOnly();
+  damagedLegacy.rawCounterSignature = OctetString(Bytes(8, 1));
   return {
+      // With the opt-in for modern timestamps (the file gets genTime to 100 ns).
+      Modern("Rfc3161Fraction75", TokenOnly({.genTime = "20190405060708.75Z"}), 750000000),
+      Modern("Rfc3161Fraction042", TokenOnly({.genTime = "20190405060708.042Z"}), 42000000),
+      Modern("Rfc3161NineFractionDigits", TokenOnly({.genTime = "20190405060708.123456789Z"}),
+             123456700),
+      Modern("Rfc3161FirstOfTwoValues",
+             With({Attribute(oid::kRfc3161Timestamp,
+                             {TimestampToken(), TimestampToken({.genTime = "20010101000000Z"})})})),
+      Modern("Rfc3161ImprintBySha512UnderASha256Signer", TokenOnly({.imprintOid = oid::kSha512})),
+      // A legacy counter-signature wins, even when it cannot be used.
+      Modern("LegacyAndRfc3161OnOneSigner",
+             [&] {
+               O o = token2020;
+               o.counterSignature = true;
+               return o;
+             }()),
+      Modern("DamagedLegacyBesideRfc3161", damagedLegacy, 0, Step::CounterSigner,
+             Record(314, kBadTag)),
+      Modern("EarliestOfTwoNestedSignatures",
+             With({Attribute(oid::kNestedSignature,
+                             {BuildSignature(token2020), BuildSignature(legacy2005)})}),
+             0, Step::Done, "", UtcSeconds(2005, 6, 7, 8, 9, 10)),
+      Modern("Rfc3161WithoutZ", TokenOnly({.genTime = "20190405060708"}), 0, Step::CounterSigner,
+             Record(416, static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT))),
+      Modern("Rfc3161ImprintOfAnotherSignature", TokenOnly({.imprint = Bytes(32, 0x5A)}), 0,
+             Step::CounterSigner, Record(415, static_cast<DWORD>(CRYPT_E_HASH_VALUE))),
+      Modern("Rfc3161TokenOfAnotherContentType", TokenOnly({.contentType = oid::kData}), 0,
+             Step::CounterSigner, Record(406, static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE))),
+      Modern("Rfc3161TokenWithTwoSigners", TokenOnly({.signers = 2}), 0, Step::CounterSigner,
+             Record(408, static_cast<DWORD>(CRYPT_E_BAD_MSG)), k2019Seconds,
+             "Wine's CryptMsgUpdate refuses a signed message with a second signer"),
+
       // Stamped files.
       {.name = "Stamped"},
       {.name = "SigningTimeBefore1970",
@@ -324,7 +389,8 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
     Inspection result;
     {
       CurrentDirectory inDir(dir.path());
-      result = InspectFile(target, [](CCertificate& cert) { g_gate.cert = &cert; });
+      result = InspectFile(
+          target, [](CCertificate& cert) { g_gate.cert = &cert; }, c.rfc3161);
     }
     SetAllocationGate(nullptr);
 
@@ -352,7 +418,7 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
       if (c.stopsAt == Step::Done) {
         EXPECT_NE(result.stamped, FALSE);
         EXPECT_EQ(after.modification.tv_sec, c.stampedAt);
-        EXPECT_EQ(after.modification.tv_nsec, 0);
+        EXPECT_EQ(after.modification.tv_nsec, c.stampedNanos);
         EXPECT_EQ(result.newTime, TimeTextOfUnix(c.stampedAt));
       } else {
         EXPECT_EQ(result.stamped, FALSE);

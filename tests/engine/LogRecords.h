@@ -20,6 +20,10 @@ inline std::string Hex(DWORD code) {
 inline std::string Record(int site, DWORD code) {
   const char* call = site == 74                  ? "CryptQueryObject"
                      : site == 95 || site == 115 ? "CryptMsgGetParam"
+                     : site == 406               ? "Timestamp token content type check"
+                     : site == 408               ? "Timestamp token signer count check"
+                     : site == 415               ? "Timestamp imprint check"
+                     : site == 416               ? "Timestamp genTime check"
                                                  : "CryptDecodeObject";
   return "Certificate[" + std::to_string(site) + "]:\n" + call + " failed with ErrorCode[" +
          Hex(code) + "]\n";

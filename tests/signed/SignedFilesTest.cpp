@@ -27,17 +27,26 @@ namespace fs = std::filesystem;
 using fixtures::TempDir;
 
 // file name -> openssl's reading of the counter-signer's signing time
-// (seconds since 1970 UTC), or nothing when it finds no legacy timestamp.
-using Manifest = std::map<std::string, std::optional<std::int64_t>>;
+// (seconds since 1970 UTC), or nothing when it finds no legacy timestamp; and
+// of the time the opt-in for modern timestamps takes (seconds, nanoseconds).
+struct Times {
+  std::optional<std::int64_t> legacy;
+  std::optional<std::pair<std::int64_t, long>> modern;
+};
+using Manifest = std::map<std::string, Times>;
 
 Manifest ReadManifest(const fs::path& dir) {
   std::ifstream in(dir / "manifest.tsv");
   Manifest manifest;
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t tab = line.find('\t');
-    const std::string time = line.substr(tab + 1);
-    manifest[line.substr(0, tab)] =
-        time == "-" ? std::nullopt : std::optional<std::int64_t>(std::stoll(time));
+  for (std::string name, legacy, modern;
+       std::getline(std::getline(std::getline(in, name, '\t'), legacy, '\t'), modern);) {
+    Times& times = manifest[name];
+    if (legacy != "-") times.legacy = std::stoll(legacy);
+    // The fraction truncated to the 100 ns a file time holds.
+    const std::string fraction =
+        (modern.find('.') == std::string::npos ? "" : modern.substr(modern.find('.') + 1)) +
+        "0000000";
+    if (modern != "-") times.modern = {std::stoll(modern), std::stol(fraction.substr(0, 7)) * 100};
   }
   if (manifest.empty()) {
     ADD_FAILURE() << dir / "manifest.tsv"
@@ -53,6 +62,9 @@ struct Case {
   Step stopsAt;                      // Step::Done: stamped with that time
   std::optional<std::wstring> programName = {};
   std::optional<std::wstring> moreInfoLink = {};
+  // The RFC 3161 or nested timestamp's time the opt-in stamps it with instead
+  // (openssl must read its whole seconds).
+  std::optional<std::int64_t> modernTime = {};
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.file; }
@@ -65,46 +77,55 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
 }
 
 // Copies the case's file from `dir` into a scratch folder, runs the chain on
-// the copy with the log there, and checks times, content, log and opus copies.
+// the copy with the log there, and checks times, content, log and opus copies;
+// once as by default and once with the opt-in for modern timestamps.
 void CheckInspection(const fs::path& dir, const Case& c) {
   const Manifest manifest = ReadManifest(dir);
   ASSERT_TRUE(manifest.contains(c.file)) << c.file << " is not in " << dir / "manifest.tsv";
-  EXPECT_EQ(manifest.at(c.file), c.time) << "openssl's reading of the signature";
+  const Times& times = manifest.at(c.file);
+  EXPECT_EQ(times.legacy, c.time) << "openssl's reading of the signature";
+  EXPECT_EQ(times.modern ? std::optional(times.modern->first) : std::nullopt, c.modernTime);
 
-  TempDir work;
-  const fs::path copy = work / c.file;
-  fs::copy_file(dir / c.file, copy);
-  const std::string content = ReadBytes(copy);
-  SetStamps(copy, DistinctStamps());
-  const FileStamps before = StampsOf(copy);
+  for (const bool rfc3161 : {false, true}) {
+    SCOPED_TRACE(rfc3161 ? "with --rfc3161" : "by default");
+    const bool modern = rfc3161 && times.modern;
+    const Step stopsAt = modern ? Step::Done : c.stopsAt;
+    const std::int64_t seconds = modern ? times.modern->first : c.time.value_or(0);
+    TempDir work;
+    const fs::path copy = work / c.file;
+    fs::copy_file(dir / c.file, copy);
+    const std::string content = ReadBytes(copy);
+    SetStamps(copy, DistinctStamps());
+    const FileStamps before = StampsOf(copy);
 
-  Inspection result;
-  {
-    CurrentDirectory inWork(work.path());
-    result = InspectFile(copy);
-  }
-  const FileStamps after = StampsOf(copy);
+    Inspection result;
+    {
+      CurrentDirectory inWork(work.path());
+      result = InspectFile(copy, {}, rfc3161);
+    }
+    const FileStamps after = StampsOf(copy);
 
-  EXPECT_EQ(result.stoppedAt, c.stopsAt);
-  EXPECT_EQ(result.programName, c.programName);
-  EXPECT_EQ(result.moreInfoLink, c.moreInfoLink);
-  EXPECT_TRUE(after.access == before.access) << "access time changed";
-  EXPECT_EQ(ReadBytes(copy), content) << "content changed";
-  std::string log = HeaderLine(copy);
-  if (c.stopsAt == Step::Done) {
-    ASSERT_TRUE(c.time.has_value());
-    EXPECT_NE(result.stamped, FALSE);
-    EXPECT_EQ(after.modification.tv_sec, *c.time);
-    EXPECT_EQ(after.modification.tv_nsec, 0);
-    EXPECT_EQ(result.newTime, TimeTextOfUnix(*c.time));
-  } else {
-    EXPECT_TRUE(after.modification == before.modification) << "modification time changed";
+    EXPECT_EQ(result.stoppedAt, stopsAt);
+    EXPECT_EQ(result.programName, c.programName);
+    EXPECT_EQ(result.moreInfoLink, c.moreInfoLink);
+    EXPECT_TRUE(after.access == before.access) << "access time changed";
+    EXPECT_EQ(ReadBytes(copy), content) << "content changed";
+    std::string log = HeaderLine(copy);
+    if (stopsAt == Step::Done) {
+      ASSERT_TRUE(c.time.has_value() || modern);
+      EXPECT_NE(result.stamped, FALSE);
+      EXPECT_EQ(after.modification.tv_sec, seconds);
+      EXPECT_EQ(after.modification.tv_nsec, modern ? times.modern->second : 0);
+      EXPECT_EQ(result.newTime, TimeTextOfUnix(seconds));
+    } else {
+      EXPECT_TRUE(after.modification == before.modification) << "modification time changed";
+    }
+    if (stopsAt == Step::Query) {
+      EXPECT_EQ(result.lastError, static_cast<DWORD>(CRYPT_E_NO_MATCH));
+      log += "Certificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n";
+    }
+    EXPECT_EQ(ReadBytes(work / "CertificateLog.log"), log);
   }
-  if (c.stopsAt == Step::Query) {
-    EXPECT_EQ(result.lastError, static_cast<DWORD>(CRYPT_E_NO_MATCH));
-    log += "Certificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n";
-  }
-  EXPECT_EQ(ReadBytes(work / "CertificateLog.log"), log);
 }
 
 constexpr std::int64_t k20190405_060708 = 1554444428;  // the timestamp server's default
@@ -133,8 +154,17 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"legacy-offset.exe", 1554444420, Step::Done, L"Veltrano +0800"},
         // Timestamped, but osslsigncode wrote no opus attribute without -n/-i.
         Case{"legacy-no-opus.exe", k20190405_060708, Step::OpusInfo},
-        // An RFC 3161 timestamp is not a legacy counter-signature: no time.
-        Case{"rfc3161-pe32plus.exe", {}, Step::CounterSigner, L"Veltrano RFC 3161"},
+        // An RFC 3161 timestamp is not a legacy counter-signature: no time
+        // but with the opt-in; nor are nested signatures', the earlier of
+        // which the opt-in takes only where signer 0 has no timestamp.
+        Case{"rfc3161-pe32plus.exe",
+             {},
+             Step::CounterSigner,
+             L"Veltrano RFC 3161",
+             {},
+             k20190405_060708},
+        Case{"nested-rfc3161.exe", {}, Step::CounterSigner, L"Veltrano Nested", {}, 1554400000},
+        Case{"legacy-nested-rfc3161.exe", k20190405_060708, Step::Done, L"Veltrano Dual"},
         Case{"untimestamped-pe32.exe", {}, Step::CounterSigner, kTestTool}),
     CaseName);
 
@@ -154,7 +184,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"x86-signtool.exe", 1490860422, Step::Done, kWindows, kWindowsLink},
                       Case{"x64-signtool.exe", 1490859973, Step::Done, kWindows, kWindowsLink},
                       Case{"x86-wintrust.dll", 1490860444, Step::Done, kWindows, kWindowsLink},
-                      Case{"x64-mssign32.dll", 1490859952, Step::Done, kWindows, kWindowsLink}),
+                      Case{"x64-mssign32.dll", 1490859952, Step::Done, kWindows, kWindowsLink},
+                      // @vscode/vsce-sign-win32-x64: RFC 3161 only, genTime
+                      // 2026-11-12 05:08:40.681Z.
+                      Case{"vsce-sign.exe",
+                           {},
+                           Step::CounterSigner,
+                           L"VS Code",
+                           L"https://code.visualstudio.com/",
+                           1794460120}),
     CaseName);
 
 // --- cabinets, installer packages and scripts --------------------------------
@@ -168,6 +206,7 @@ const std::wstring kMsi = L"Veltrano MSI";
 const std::wstring kScript = L"Veltrano Script";
 const std::wstring kWsh = L"Veltrano WSH";
 constexpr std::int64_t k20350704_120000 = 2067163200;  // the script donor's timestamp
+constexpr std::int64_t k20200913_122640 = 1600000000;
 
 INSTANTIATE_TEST_SUITE_P(
     RealTools, SignedFormats,
@@ -176,6 +215,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"signed.cab", k20190405_060708, Step::Done, kCab},
         Case{"signed-2049.cab", k20491231_235959, Step::Done, {}, L"https://veltrano.invalid/cab"},
         Case{"untimestamped.cab", {}, Step::CounterSigner, kCab},
+        // osslsigncode's own RFC 3161 timestamping authority, at 2020-09-13.
+        Case{"rfc3161.cab", {}, Step::CounterSigner, kCab, {}, k20200913_122640},
+        Case{"rfc3161.msi", {}, Step::CounterSigner, kMsi, {}, k20200913_122640},
+        Case{"nested-rfc3161.msi", {}, Step::CounterSigner, kMsi, {}, k20200913_122640},
+        Case{"rfc3161.ps1", {}, Step::CounterSigner, kScript, {}, k20200913_122640},
         // msibuild + osslsigncode; with and without the extended signature
         // stream; a 3 MiB package.
         Case{"signed.msi", k20190405_060708, Step::Done, kMsi},
@@ -208,53 +252,66 @@ std::string UtcText(std::time_t t) {
   return text;
 }
 
-// The headless command over a folder holding all the formats: one row per
-// file, the new time in cell 2 for the stamped ones and "-" for the rest.
+// The headless command over a folder holding all the formats, by default and
+// with --rfc3161: one row per file, the new time in cell 2 for the stamped
+// ones and "-" for the rest.
 TEST(SignedFormatsBatch, TheHeadlessCommandStampsTheFolder) {
   const Manifest manifest = ReadManifest(VELTRANO_FORMATS_DIR);
   ASSERT_FALSE(manifest.empty());
   TempDir data;
-  TempDir work;
   std::map<std::string, std::string> contents;
-  // One set of stamps for every file, so they all share the same old time.
-  const FileStamps stamps = DistinctStamps();
-  for (const auto& [name, time] : manifest) {
+  for (const auto& [name, times] : manifest) {
     fs::copy_file(fs::path(VELTRANO_FORMATS_DIR) / name, data / name);
     contents[name] = ReadBytes(data / name);
-    SetStamps(data / name, stamps);
   }
-  const FileStamps before = StampsOf(data / manifest.begin()->first);
+  for (const std::string option : {"", "--rfc3161 "}) {
+    SCOPED_TRACE(option);
+    TempDir work;
+    // One set of stamps for every file, so they all share the same old time.
+    const FileStamps stamps = DistinctStamps();
+    for (const auto& [name, times] : manifest) SetStamps(data / name, stamps);
+    const FileStamps before = StampsOf(data / manifest.begin()->first);
 
-  const std::string command = "cd '" + work.path().string() + "' && TZ=UTC '" + VELTRANO_BATCH_EXE +
-                              "' '" + data.path().string() + "'";
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char buffer[4096];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string command = "cd '" + work.path().string() + "' && TZ=UTC '" +
+                                VELTRANO_BATCH_EXE + "' " + option + "'" + data.path().string() +
+                                "'";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 
-  // Every file had the same old time; the walk lists names ignoring case.
-  std::map<std::string, std::string> sorted;
-  for (const auto& [name, time] : manifest) {
-    std::string key = name;
-    for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    sorted[key] = name + "\t" + UtcText(before.modification.tv_sec) + "\t" +
-                  (time ? UtcText(*time) : "-") + "\t" + data.path().string() + "\n";
-  }
-  std::string expected = "文件名\t原时间\t新时间\t路径\n";
-  for (const auto& [key, row] : sorted) expected += row;
-  EXPECT_EQ(out, expected);
+    // The time each file gets: its legacy timestamp's, or with the option
+    // its modern one's (to 100 ns; the row shows whole seconds).
+    std::map<std::string, std::optional<std::pair<std::int64_t, long>>> stamped;
+    for (const auto& [name, times] : manifest) {
+      auto& time = stamped[name];
+      if (times.legacy) time = std::pair(*times.legacy, 0L);
+      if (!times.legacy && !option.empty()) time = times.modern;
+    }
+    // Every file had the same old time; the walk lists names ignoring case.
+    std::map<std::string, std::string> sorted;
+    for (const auto& [name, time] : stamped) {
+      std::string key = name;
+      for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      sorted[key] = name + "\t" + UtcText(before.modification.tv_sec) + "\t" +
+                    (time ? UtcText(time->first) : "-") + "\t" + data.path().string() + "\n";
+    }
+    std::string expected = "文件名\t原时间\t新时间\t路径\n";
+    for (const auto& [key, row] : sorted) expected += row;
+    EXPECT_EQ(out, expected);
 
-  for (const auto& [name, time] : manifest) {
-    SCOPED_TRACE(name);
-    const FileStamps after = StampsOf(data / name);
-    EXPECT_EQ(ReadBytes(data / name), contents[name]) << "content changed";
-    EXPECT_TRUE(after.access == before.access) << "access time changed";
-    EXPECT_EQ(after.modification.tv_sec, time.value_or(before.modification.tv_sec));
-    EXPECT_EQ(after.modification.tv_nsec, time ? 0 : before.modification.tv_nsec);
+    for (const auto& [name, time] : stamped) {
+      SCOPED_TRACE(name);
+      const FileStamps after = StampsOf(data / name);
+      EXPECT_EQ(ReadBytes(data / name), contents[name]) << "content changed";
+      EXPECT_TRUE(after.access == before.access) << "access time changed";
+      EXPECT_EQ(after.modification.tv_sec, time ? time->first : before.modification.tv_sec);
+      EXPECT_EQ(after.modification.tv_nsec, time ? time->second : before.modification.tv_nsec);
+    }
   }
 }
 

@@ -154,8 +154,9 @@ std::wstring TimeTextOfUnix(std::int64_t seconds) {
   }
 }
 
-Inspection InspectFile(const std::wstring& path, const Watch& watch) {
+Inspection InspectFile(const std::wstring& path, const Watch& watch, bool rfc3161) {
   CHeadlessDialog dialog;
+  dialog.m_bIncludeRfc3161 = rfc3161;
   dialog.InitResultList();
   const std::size_t slash = path.rfind(kPathSeparator);
   dialog.m_strFolder = path.substr(0, slash);
@@ -183,10 +184,11 @@ Inspection InspectFile(const std::wstring& path, const Watch& watch) {
   // Where the chain stopped, from what the inspector holds: between the two
   // attribute reads only the opus copies tell the steps apart.
   const bool opusRead = result.programName || result.publisherLink || result.moreInfoLink;
+  const bool counterSignerOrTokenFound = cert.m_pCounterSignerInfo || cert.m_ftModernTimestamp;
   result.stoppedAt = result.stamped              ? Step::Done
                      : !cert.m_hMsg              ? Step::Query
                      : !cert.m_pSignerInfo       ? Step::SignerInfo
-                     : cert.m_pCounterSignerInfo ? Step::Stamp
+                     : counterSignerOrTokenFound ? Step::Stamp
                      : opusRead                  ? Step::CounterSigner
                                                  : Step::OpusInfo;
   return result;

@@ -76,11 +76,13 @@ struct Inspection {
 
 // One entry of the batch run for `path`, by CVeltranoDlgCore::ProcessFile
 // with an inspector built here, so that what it did can be read from it
-// before it goes. `watch` sees the inspector before the entry starts.
+// before it goes. `watch` sees the inspector before the entry starts;
+// `rfc3161` is the run's opt-in for modern timestamps.
 using Watch = std::function<void(CCertificate&)>;
-Inspection InspectFile(const std::wstring& path, const Watch& watch = {});
-inline Inspection InspectFile(const std::filesystem::path& file, const Watch& watch = {}) {
-  return InspectFile(WidePath(file), watch);
+Inspection InspectFile(const std::wstring& path, const Watch& watch = {}, bool rfc3161 = false);
+inline Inspection InspectFile(const std::filesystem::path& file, const Watch& watch = {},
+                              bool rfc3161 = false) {
+  return InspectFile(WidePath(file), watch, rfc3161);
 }
 
 // The row's text for a time given as seconds since 1970 (UTC): "" when the

