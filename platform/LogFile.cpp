@@ -39,7 +39,8 @@ bool LogFile::LockForAppend() {
   using Clock = std::chrono::steady_clock;
   // A lock held for ever costs one wait, not one per entry.
   const bool once = IsFile(t_lockWaitedInVain, m_end);
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
   auto pause = std::chrono::microseconds(20);
   for (;;) {
     const Lock lock = TryLock();
@@ -57,8 +58,7 @@ bool LogFile::LockForAppend() {
       return false;
     }
     // Another writer holds it for one write, usually: short pauses first.
-    std::this_thread::sleep_for(
-        std::min<Clock::duration>(pause, deadline - now));
+    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::microseconds(5000));
   }
 }

@@ -108,8 +108,8 @@ TEST_F(BatchRun, OnlyTheStampedFileChangesAndEachEntryLeavesItsRowAndLogStretchI
                                }));
   // A missing attribute and a successful stamp write no record.
   EXPECT_EQ(Log(), Header(noOpus) + Header(noStamp) +
-                       QueryFailure((data / logged).string(), kNotSigned) +
-                       Header(stamped) + QueryFailure((data / "sub").string(), FolderQueryCode()));
+                       QueryFailure((data / logged).string(), kNotSigned) + Header(stamped) +
+                       QueryFailure((data / "sub").string(), FolderQueryCode()));
 
   EXPECT_EQ(MtimeTicks(stamped), kDefaultSigningTimeTicks);
   EXPECT_EQ(ReadFile(stamped), signedImage);

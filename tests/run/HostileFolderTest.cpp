@@ -206,7 +206,8 @@ const HostileCase kCases[] = {
      "for k in 1 2 3; do $B $D >/dev/null & $B $D >/dev/null; wait; done",
      0, "", true, [](auto&, const Outcome& r) { EXPECT_EQ(Count(r.log), 6 * 901); }},
     {"LogLockedForEver",
-     "for i in $(seq 1000); do : >$D/u$i; done; exec 9>>CertificateLog.log && flock 9 && exec $B $D",
+     "for i in $(seq 1000); do : >$D/u$i; done; exec 9>>CertificateLog.log && flock 9 && exec $B "
+     "$D",
      0, "写入失败", true, [](auto&, const Outcome& r) { EXPECT_EQ(r.log, ""); }},
     // 12: a SIGINT ignored when the run began stays ignored.
     {"IgnoredSigint", "trap '' INT && exec $B $D", 0, "", true,
