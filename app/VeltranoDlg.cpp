@@ -279,8 +279,12 @@ void CVeltranoDlg::PrepareRowsSoFar() {
 
 void CVeltranoDlg::FitRowsSoFar() {
   m_list->CollectPrepared();
+  // Bringing the newest row into view lays the list out: the fits take its
+  // client width as it is with these rows (a scroll bar they brought counted).
+  const int rows = m_pListCtrl->GetItemCount();
+  if (rows > 0) m_pListCtrl->EnsureVisible(rows - 1);
   m_list->FreezeColumns(false);
-  for (const int rows = m_list->GetItemCount(); m_nFittedRows < rows; ++m_nFittedRows) {
+  for (; m_nFittedRows < rows; ++m_nFittedRows) {
     for (const int column : kRowFitOrder) FitColumnToCell(m_nFittedRows, column);
   }
   m_list->FreezeColumns(true);
@@ -288,9 +292,8 @@ void CVeltranoDlg::FitRowsSoFar() {
 
 void CVeltranoDlg::PaintRunSoFar() {
   FitRowsSoFar();
-  // The list is laid out and drawn at once; the events then handled draw the
-  // rest of the window (and whatever was uncovered) and meet blocked input.
-  if (const int rows = m_pListCtrl->GetItemCount(); rows > 0) m_pListCtrl->EnsureVisible(rows - 1);
+  // The list is drawn at once; the events then handled draw the rest of the
+  // window (and whatever was uncovered) and meet blocked input.
   m_pListCtrl->Update();
   if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_ALL);
   m_lastPaint = std::chrono::steady_clock::now();

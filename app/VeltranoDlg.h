@@ -127,14 +127,16 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   // thread, in the order they will be fitted.
   void PrepareRowsSoFar();
   // Fits the columns to the rows the run added since the last fitting, then
-  // processes the events that arrived since the last paint (input is
-  // blocked), brings the newest row into view and paints the list.
+  // paints the list and processes the events that arrived since the last
+  // paint (input is blocked).
   void PaintRunSoFar();
   // During a run the columns stay frozen while entries are processed; before
   // each paint the rows added meanwhile are fitted, row by row in the order
-  // the run fits a row. Fitting depends only on the rows' final cells, the
-  // widths so far and the client width, so the widths come out as fitting
-  // each row as it came gives them; the texts are measured one after another
+  // the run fits a row, after the newest row is brought into view (which lays
+  // the list out, so the client width counts a scroll bar the rows brought).
+  // Fitting depends only on the rows' final cells, the widths so far and the
+  // client width, so the widths come out as fitting each row as it came
+  // gives them; the texts are measured one after another
   // while the measuring code stays warm, not each amid an entry's file work,
   // or were measured on the measuring thread meanwhile: fitting first waits
   // for it.

@@ -337,6 +337,20 @@ TEST(DialogRun, ListIsPaintedBetweenEntriesWhileInputIsBlockedAndTheResultsStayT
   EXPECT_TRUE(std::any_of(rowsWhenPainted.begin(), rowsWhenPainted.end(),
                           [](int rows) { return rows > 0 && rows < 12; }));
   EXPECT_EQ(RowsAndWidths(dlg), RowsAndWidths(quiet));
+  // The last column fills the list as it is: with the scroll bar the rows
+  // brought, and without it again after a run of fewer rows.
+  auto unfilled = [&dlg] {
+    PumpEvents(100);
+    int sum = 0;
+    for (int c = 0; c < 4; ++c) sum += dlg.View().GetRememberedWidth(c);
+    return dlg.ListCtrl().GetClientSize().GetWidth() - sum;
+  };
+  EXPECT_EQ(unfilled(), 0);
+  dlg.m_betweenEntries = nullptr;
+  fx::TempDir one;
+  AddFile(one, "one");
+  RunOver(dlg, one.path());
+  EXPECT_EQ(unfilled(), 0);
 
   // Once the run is over the dialog reacts again, and to nothing from before.
   sim.MouseMove(Inside(dlg, 2));
