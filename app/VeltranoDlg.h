@@ -110,19 +110,25 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
 #endif
 
  private:
-  // While a run is on, every input event meant for the dialog or one of its
-  // controls (mouse, keyboard, button commands, close requests) is taken out
-  // before anything sees it: the window is painted between entries but does
-  // not react. A close that cannot be refused (the session ends) still goes
-  // through.
+  // While a run is on, the window is painted between entries but does not
+  // react: input waits until the run ends (HandleEventsButInput leaves the
+  // mouse and the keyboard queued), and every input event meant for the
+  // dialog or one of its controls that still comes (mouse moves, button
+  // commands, close requests) is taken out before anything sees it. A close
+  // request is remembered and made again after the run; a close that cannot
+  // be refused (the session ends) goes through at once.
   class CRunInputBlocker : public wxEventFilter {
    public:
     explicit CRunInputBlocker(wxWindow& dialog) : m_dialog(dialog) {}
     int FilterEvent(wxEvent& event) override;
+    bool m_bCloseHeld = false;
 
    private:
     wxWindow& m_dialog;
   };
+  // Handles the events that arrived, paints and timers, but not the mouse or
+  // the keyboard, whose events stay queued in their order for after the run.
+  static void HandleEventsButInput();
   // Hands the texts of the rows done since the last call to the measuring
   // thread, in the order they will be fitted.
   void PrepareRowsSoFar();
