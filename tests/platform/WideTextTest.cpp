@@ -40,6 +40,7 @@ TEST(WideText, InvalidBytesBecomeEscapeCodePoints) {
 TEST(WideText, CodePointsWithoutEncodingAreRefused) {
   EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xD800))).has_value());
   EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xDC7F))).has_value());
+  EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xDFFF))).has_value());
   if constexpr (sizeof(wchar_t) == 4) {
     EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0x110000))).has_value());
   }
