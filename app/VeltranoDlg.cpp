@@ -1,5 +1,6 @@
 #include "app/VeltranoDlg.h"
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/dcclient.h>
 #include <wx/evtloop.h>
