@@ -88,7 +88,6 @@ CResultListCtrlView::~CResultListCtrlView() = default;
 
 void CResultListCtrlView::BeginRun() {
   m_bRunning = true;
-  m_runClientWidth = m_list.GetClientSize().GetWidth();
 #ifndef __WXMSW__  // the native list is measured in its own controls' DCs (MeasureInContext)
   m_runMeasurer = std::make_unique<CTextMeasurer>(m_list);
   // A second thread only pays where a second processor can run it.
@@ -202,10 +201,10 @@ int CResultListCtrlView::GetClientWidth() {
   // The client area excludes the border and, while it is shown, the vertical
   // scroll bar (the native list on Windows; wx's own list on GTK keeps its
   // scroll bars on this outer window too, and its overlay scroll bars, GTK's
-  // default, take no room at all). A run fits its columns to the width the
-  // list had when it started: a scroll bar shown by a paint between entries
-  // does not change the widths, which stay what the run alone decides.
-  return m_bRunning ? m_runClientWidth : m_list.GetClientSize().GetWidth();
+  // default, take no room at all). Taken as the list is now, so that a fit
+  // counts a scroll bar that came (or went) with the rows: the dialog lays
+  // the list out before it fits the rows a run added.
+  return m_list.GetClientSize().GetWidth();
 }
 
 TextExtent CResultListCtrlView::MeasureText(Surface surface, const std::wstring& text) {

@@ -56,7 +56,6 @@ class CResultListCtrlView final : public IResultListView {
   // measured extent changes: the control and its default font stay. One
   // measurer then serves the whole run and a text measured once is mostly
   // not measured again, which gives the widths a fresh context per text gives.
-  // The client width is the one at the start of the run.
   void BeginRun();
   void EndRun();
   // While the columns are frozen (during a run, between two fittings of the
@@ -120,7 +119,6 @@ class CResultListCtrlView final : public IResultListView {
   bool m_bRunning = false;
   bool m_bColumnsFrozen = false;
   bool m_bMeasuringThread = true;
-  int m_runClientWidth = 0;
   std::unique_ptr<CTextMeasurer> m_runMeasurer;
   std::vector<RememberedExtent> m_runExtents;
   // The last text handed over per column since the last collection: the

@@ -1,5 +1,6 @@
 #include "app/VeltranoDlg.h"
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/dcclient.h>
 #include <wx/evtloop.h>
@@ -247,6 +248,9 @@ void CVeltranoDlg::RunChangeTime() {
         dlg.m_bRunning = false;
         wxEvtHandler::RemoveFilter(&dlg.m_inputBlocker);
         dlg.m_list->EndRun();
+        // After the input that waited, which comes first.
+        if (std::exchange(dlg.m_inputBlocker.m_bCloseHeld, false))
+          dlg.CallAfter([&d = dlg] { d.Close(); });
       }
     } run(*this);
     try {
@@ -279,8 +283,12 @@ void CVeltranoDlg::PrepareRowsSoFar() {
 
 void CVeltranoDlg::FitRowsSoFar() {
   m_list->CollectPrepared();
+  // Bringing the newest row into view lays the list out: the fits take its
+  // client width as it is with these rows (a scroll bar they brought counted).
+  const int rows = m_pListCtrl->GetItemCount();
+  if (rows > 0) m_pListCtrl->EnsureVisible(rows - 1);
   m_list->FreezeColumns(false);
-  for (const int rows = m_list->GetItemCount(); m_nFittedRows < rows; ++m_nFittedRows) {
+  for (; m_nFittedRows < rows; ++m_nFittedRows) {
     for (const int column : kRowFitOrder) FitColumnToCell(m_nFittedRows, column);
   }
   m_list->FreezeColumns(true);
@@ -288,12 +296,36 @@ void CVeltranoDlg::FitRowsSoFar() {
 
 void CVeltranoDlg::PaintRunSoFar() {
   FitRowsSoFar();
-  // The list is laid out and drawn at once; the events then handled draw the
-  // rest of the window (and whatever was uncovered) and meet blocked input.
-  if (const int rows = m_pListCtrl->GetItemCount(); rows > 0) m_pListCtrl->EnsureVisible(rows - 1);
+  // The list is drawn at once; the events then handled draw the rest of the
+  // window (and whatever was uncovered); input waits.
   m_pListCtrl->Update();
-  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_ALL);
+  HandleEventsButInput();
   m_lastPaint = std::chrono::steady_clock::now();
+}
+
+void CVeltranoDlg::HandleEventsButInput() {
+#ifdef __WXMSW__
+  // wx's yield would take the input messages out of the queue and post them
+  // back without their window; here they stay where they are. (Bounded: a
+  // window that never validates its paint cannot keep the run here.)
+  MSG msg;
+  for (int i = 0;
+       i < 10000 && ::PeekMessageW(&msg, nullptr, 0, 0,
+                                   PM_REMOVE | PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE);
+       ++i) {
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  if (wxTheApp) wxTheApp->ProcessPendingEvents();
+#else
+  // GTK: the mouse's and the keyboard's events are put back in the queue.
+  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
+    loop->YieldFor(wxEVT_CATEGORY_ALL & ~wxEVT_CATEGORY_USER_INPUT);
+#endif
 }
 
 int CVeltranoDlg::CRunInputBlocker::FilterEvent(wxEvent& event) {
@@ -304,6 +336,7 @@ int CVeltranoDlg::CRunInputBlocker::FilterEvent(wxEvent& event) {
   if (!input) return Event_Skip;
   auto* window = dynamic_cast<wxWindow*>(event.GetEventObject());
   if (!window || wxGetTopLevelParent(window) != &m_dialog) return Event_Skip;
+  if (type == wxEVT_CLOSE_WINDOW) m_bCloseHeld = true;
   // Taken as handled: the toolkit's own handling (a button pressed, the focus
   // moved, the list scrolled) does not happen either.
   return Event_Processed;

@@ -110,31 +110,39 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
 #endif
 
  private:
-  // While a run is on, every input event meant for the dialog or one of its
-  // controls (mouse, keyboard, button commands, close requests) is taken out
-  // before anything sees it: the window is painted between entries but does
-  // not react. A close that cannot be refused (the session ends) still goes
-  // through.
+  // While a run is on, the window is painted between entries but does not
+  // react: input waits until the run ends (HandleEventsButInput leaves the
+  // mouse and the keyboard queued), and every input event meant for the
+  // dialog or one of its controls that still comes (mouse moves, button
+  // commands, close requests) is taken out before anything sees it. A close
+  // request is remembered and made again after the run; a close that cannot
+  // be refused (the session ends) goes through at once.
   class CRunInputBlocker : public wxEventFilter {
    public:
     explicit CRunInputBlocker(wxWindow& dialog) : m_dialog(dialog) {}
     int FilterEvent(wxEvent& event) override;
+    bool m_bCloseHeld = false;
 
    private:
     wxWindow& m_dialog;
   };
+  // Handles the events that arrived, paints and timers, but not the mouse or
+  // the keyboard, whose events stay queued in their order for after the run.
+  static void HandleEventsButInput();
   // Hands the texts of the rows done since the last call to the measuring
   // thread, in the order they will be fitted.
   void PrepareRowsSoFar();
   // Fits the columns to the rows the run added since the last fitting, then
-  // processes the events that arrived since the last paint (input is
-  // blocked), brings the newest row into view and paints the list.
+  // paints the list and processes the events that arrived since the last
+  // paint (input is blocked).
   void PaintRunSoFar();
   // During a run the columns stay frozen while entries are processed; before
   // each paint the rows added meanwhile are fitted, row by row in the order
-  // the run fits a row. Fitting depends only on the rows' final cells, the
-  // widths so far and the client width, so the widths come out as fitting
-  // each row as it came gives them; the texts are measured one after another
+  // the run fits a row, after the newest row is brought into view (which lays
+  // the list out, so the client width counts a scroll bar the rows brought).
+  // Fitting depends only on the rows' final cells, the widths so far and the
+  // client width, so the widths come out as fitting each row as it came
+  // gives them; the texts are measured one after another
   // while the measuring code stays warm, not each amid an entry's file work,
   // or were measured on the measuring thread meanwhile: fitting first waits
   // for it.

@@ -3,8 +3,10 @@
 // listing, one status, the log opened for appending, its header line (and the
 // record of a file without signature) written and the log closed, the file
 // opened, its headers and certificate table read, its time set, and closed.
-// "floor+" adds the log's type check and the row written to standard output,
-// which the hostile-folder behaviour requires.
+// "floor+" adds what the behaviour in folders others control requires: the
+// log's type check, its lock around each append (taken, the log's end looked
+// at under it, released; an open's type check serves as the first look), and
+// the row written to standard output.
 //
 //   scripts/bench.sh [--compare GIT-REF] [--rounds N] [--sizes 1000,10000]
 //                    [--kinds mixed,text] [--folders DIR]
@@ -29,6 +31,7 @@
 // them.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -86,11 +89,22 @@ void WriteLog(int log, const std::string& text) {
   if (log >= 0 && write(log, text.data(), text.size()) < 0) std::perror("log");
 }
 
+// An append under the log's lock; `look` when the end is looked at under it
+// (every append but an open's first, whose type check looked).
+void LockedWriteLog(int log, const std::string& text, bool look) {
+  struct stat end;
+  if (flock(log, LOCK_EX | LOCK_NB) != 0 || (look && fstat(log, &end) != 0)) std::perror("lock");
+  WriteLog(log, text);
+  flock(log, LOCK_UN);
+}
+
 // Stamps the images whose name says they carry a timestamp ("Setup-"); the
 // others' log gets the record a file without signature gets. `plus` adds the
-// two calls the hostile-folder behaviour makes unavoidable as well: the log's
-// type check (only a regular file counts as open) and the row written to
-// standard output as soon as the entry is done.
+// calls the hostile-folder behaviour makes unavoidable as well: the log's
+// type check (only a regular file with one name counts as open), its lock
+// around each append with a look at the end under it (concurrent runs write
+// whole lines), and the row written to standard output as soon as the entry
+// is done.
 int RunFloor(const char* folder, bool plus) {
   DIR* dir = opendir(folder);
   if (dir == nullptr) return 1;
@@ -102,8 +116,13 @@ int RunFloor(const char* folder, bool plus) {
     if (fstatat(dirfd(dir), d->d_name, &st, 0) != 0) continue;
     const int log = open(kLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     struct stat logStatus;
-    if (plus && fstat(log, &logStatus) != 0) std::perror("log");
-    WriteLog(log, std::string("Analyze Signed File[") + folder + "/" + d->d_name + "]\n");
+    if (plus && (flock(log, LOCK_EX | LOCK_NB) != 0 || fstat(log, &logStatus) != 0)) {
+      std::perror("log");
+    }
+    const std::string header =
+        std::string("Analyze Signed File[") + folder + "/" + d->d_name + "]\n";
+    WriteLog(log, header);
+    if (plus) flock(log, LOCK_UN);
     bool signedImage = false;
     if (S_ISREG(st.st_mode)) {
       const int fd = openat(dirfd(dir), d->d_name, O_RDONLY | O_CLOEXEC | O_NOATIME);
@@ -118,7 +137,9 @@ int RunFloor(const char* folder, bool plus) {
       close(fd);
     }
     if (!signedImage) {
-      WriteLog(log, "Certificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n");
+      const std::string record =
+          "Certificate[74]:\nCryptQueryObject failed with ErrorCode[0x80092009]\n";
+      plus ? LockedWriteLog(log, record, true) : WriteLog(log, record);
     }
     close(log);
     if (plus) {
@@ -521,8 +542,9 @@ int main(int argc, char** argv) {
       "folder of its own, emptied before each run. The floor makes only the calls no\n"
       "implementation can avoid (list, status, open, read the headers and the certificate\n"
       "table, set the time, close; the log opened, written and closed per entry); floor+ also\n"
-      "the two that the hostile-folder behaviour requires (the log's type check, each row\n"
-      "written to standard output at once). Ratios are to the floor.\n");
+      "those the hostile-folder behaviour requires (the log's type check, its lock around each\n"
+      "append with a look at its end, each row written to standard output at once). Ratios\n"
+      "are to the floor.\n");
   std::fflush(stdout);
   MeasureFolders(o, root.path(), empty, work);
   PrintSignedEntry(o.commands, root.path(), work);

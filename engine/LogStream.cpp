@@ -23,16 +23,6 @@ void LogStream::open(const char* name) {
     return;
   }
   m_pending.reserve(256);  // a header line or a record, usually
-  // Whether an earlier writer left a line unfinished. The log is opened for
-  // every entry: where this thread's last append left it as it is now, that
-  // append says how it ends (see LastLogAppend), and the file is not read.
-  if (m_file.End().size == 0) {
-    m_startLine = false;
-  } else if (const std::optional<bool> endedLine = LastLogAppend::Recall(m_file.End())) {
-    m_startLine = !*endedLine;
-  } else {
-    m_startLine = !m_file.EndsInLineBreak(name);
-  }
 }
 
 bool LogStream::is_open() const { return m_file.IsOpen(); }
@@ -74,20 +64,13 @@ LogStream& LogStream::operator<<(std::wostream& (*manipulator)(std::wostream&)) 
 bool LogStream::Flush() {
   m_encoder.Finish(m_pending);
   if (m_pending.empty()) return true;
-  if (!m_file.IsOpen()) {
-    m_pending.clear();
-    return false;
-  }
-  if (m_startLine) m_pending = kLogLineBreak + m_pending;
-  const bool written = m_file.Append(m_pending);
-  if (!written) {
-    // A cut or refused write: nothing more goes to this file.
+  // A line an earlier writer left unfinished is ended first (LogFile::Append).
+  const bool written = m_file.IsOpen() && m_file.Append(m_pending);
+  if (!written && m_file.IsOpen()) {
+    // A cut or refused write, or a lock not had in time: nothing more goes to
+    // this file.
     NoteTrouble(LogTrouble::kWriteFailed);
     m_file.Close();
-    LastLogAppend::Forget();
-  } else {
-    m_startLine = false;
-    LastLogAppend::Remember(m_file.End(), m_pending.back() == '\n');
   }
   m_pending.clear();
   return written;

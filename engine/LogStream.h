@@ -2,13 +2,14 @@
 // to "CertificateLog.log" in whole pieces through platform/LogFile.h.
 //
 // The stream keeps what is written until it is flushed (std::endl) and then
-// hands it to the file in one write, so a line, or a record whose two lines
-// are flushed together, is never cut by another process appending to the
-// same log. Only a regular file (or one the open creates) counts as open; the
-// open never waits (a FIFO of that name is refused at once). A log that does
-// not end in a line break gets one before the first piece, so a line that an
-// earlier run left unfinished is never continued. A write that fails closes
-// the log: what follows is dropped.
+// hands it to the file in one write under the log's lock, so a line, or a
+// record whose two lines are flushed together, is never cut by another
+// process appending to the same log. Only a regular file with one name (or
+// one the open creates) counts as open; the open follows no link and never
+// waits (a FIFO of that name is refused at once). A log that does not end in
+// a line break gets one before the next piece, so a line that an earlier
+// writer left unfinished is never continued. A write that fails, or a lock
+// not had in time, closes the log: what follows is dropped.
 //
 // Text is UTF-8 without a byte-order mark (platform/WideText.h): ASCII comes
 // out byte for byte, any other character of a path in full, the escape code
@@ -63,7 +64,6 @@ class LogStream {
   LogFile m_file;
   std::string m_pending;       // converted bytes not yet written
   WidePieceEncoder m_encoder;  // holds a surrogate pair's first half
-  bool m_startLine = false;    // the file did not end in a line break
 };
 
 // What went wrong with the log since the last call (the first trouble only),

@@ -65,14 +65,19 @@ inline timespec TimespecOf(const FILETIME& ft) {
 }
 
 // The FILETIME for a POSIX instant, truncated to 100 ns. Instants before 1601
-// give 0.
+// give 0; instants past the last one a FILETIME holds (file systems such as
+// tmpfs keep times up to 2^42 s and beyond) give the largest FILETIME, a value
+// past every date, which no time text shows, instead of wrapping into a date.
 inline FILETIME FileTimeOf(const timespec& ts) {
   const std::int64_t minSec = -static_cast<std::int64_t>(kEpochDifferenceTicks / kTicksPerSecond);
   if (ts.tv_sec < minSec) return FILETIME{0, 0};
-  const std::uint64_t ticks =
-      static_cast<std::uint64_t>(static_cast<std::int64_t>(ts.tv_sec) - minSec) * kTicksPerSecond +
-      static_cast<std::uint64_t>(ts.tv_nsec / 100);
-  return FileTimeOf(ticks);
+  // Seconds since 1601; the sum cannot pass 2^64 (tv_sec is at most 2^63 - 1).
+  const std::uint64_t seconds =
+      static_cast<std::uint64_t>(ts.tv_sec) + static_cast<std::uint64_t>(-minSec);
+  const auto hundreds = static_cast<std::uint64_t>(ts.tv_nsec / 100);
+  if (seconds > (~std::uint64_t{0} - hundreds) / kTicksPerSecond)
+    return FileTimeOf(~std::uint64_t{0});
+  return FileTimeOf(seconds * kTicksPerSecond + hundreds);
 }
 
 }  // namespace veltrano

@@ -2,11 +2,13 @@
 // log's stream (engine/LogStream.h), which formats and decides what to write.
 //
 // Opening appends to the file and creates it when absent, never truncates,
-// never waits (a FIFO of that name is refused at once) and counts only a
-// regular file as open. Every piece is appended in one write, so pieces of
-// several writers to one log never interleave. The POSIX side is in
-// LogFilePosix.cpp, the Win32 side in LogFileWin32.cpp; the CMake file builds
-// the one for the platform.
+// never waits (a FIFO of that name is refused at once), follows no link and
+// counts only a regular file with one name as open. Every piece is appended
+// in one write under the log's lock, taken without waiting for long: several
+// writers to one log never interleave, and a line one of them left unfinished
+// is ended before the next piece. The POSIX side is in LogFilePosix.cpp, the
+// Win32 side in LogFileWin32.cpp; the CMake file builds the one for the
+// platform.
 #pragma once
 
 #include <cstdint>
@@ -39,36 +41,57 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
 
   // Opens `name` (a relative name is taken in the current directory) for
-  // appending, closing what was open before; false when it cannot be opened
-  // or is no regular file. Every check made before the file counts as open
-  // belongs here.
+  // appending, closing what was open before; false when it cannot be opened,
+  // is a link (a symbolic link, or on Windows a junction: not followed), is
+  // no regular file, or has a second name (a hard link). Every check made
+  // before the file counts as open belongs here. The open also tries once
+  // for the lock and, when it gets it, keeps it for the first append: open a
+  // log only to write to it at once.
   bool Open(const char* name);
   bool IsOpen() const { return m_file != kNoFile; }
-  // The open file, and its size when opened plus what was appended since.
+  // The open file, and its size when last looked at plus what was appended
+  // since.
   const FileEnd& End() const { return m_end; }
-  // Whether the open file's last byte is a line break, read through a second
-  // open of `name` (the one it was opened by). True when it is empty, when the
-  // byte cannot be read, and on POSIX when `name` is now another file.
-  bool EndsInLineBreak(const char* name) const;
-  // Appends `bytes` in one write; false when not all of them were written (a
-  // full disk, a refused write). The file stays open either way.
+  // Appends `bytes` in one write under the log's lock, with a line break
+  // before them when the file does not end in one. The lock is waited for a
+  // short while only (kLockWait): false when it could not be had, or when not
+  // all of the bytes were written (a full disk, a refused write). The file
+  // stays open either way.
   bool Append(std::string_view bytes);
   void Close();
 
+  // How long an append waits for a lock that another writer holds; where a
+  // wait for this file's lock ran out, later appends on this thread try once.
+  static constexpr int kLockWaitMilliseconds = 100;
+
  private:
+  enum class Lock { kHeld, kBusy, kNone };  // kNone: the file system has no locks
+  // The platform's parts: one attempt at the lock, its release, the file's
+  // size read into m_end, whether its last byte (m_end.size - 1) is a line
+  // break (true when it cannot be read), and one write.
+  Lock TryLock();
+  void Unlock();
+  bool ReadSize();
+  bool LastByteIsLineBreak() const;
+  bool Write(std::string_view bytes);
+  // Takes the lock, waiting as kLockWaitMilliseconds says, and reads the
+  // size under it; false when the lock could not be had.
+  bool LockForAppend();
+
   static constexpr std::intptr_t kNoFile = -1;
   std::intptr_t m_file = kNoFile;  // a descriptor, or a HANDLE on Windows
   FileEnd m_end;
+  bool m_locked = false;  // the lock is held (from the open, or an append)
 };
 
-// This thread's last append to a log, remembered from one open to the next:
-// the file and its size after the append, and whether the append ended a
-// line. The diagnostic log is opened once per entry of a run; a log found
+// This thread's last append to a log, remembered from one append to the
+// next: the file and its size after the append, and whether the append ended
+// a line. The diagnostic log is opened once per entry of a run; a log found
 // as this thread's last append left it (the same file at the same size: an
-// append by another writer changes the size) ends as remembered, so the open
-// need not read its last byte, which would cost a second open, a stat and a
-// read for every entry. Kept per thread, since appends on another thread say
-// nothing about this one's. The only state that outlives a LogFile.
+// append by another writer changes the size) ends as remembered, so the
+// append need not read its last byte. Kept per thread, since appends on
+// another thread say nothing about this one's. With the file whose lock this
+// thread last waited for in vain, the only state that outlives a LogFile.
 class LastLogAppend {
  public:
   // After an append that left the file at `end`; `endedLine` when its last

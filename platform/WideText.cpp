@@ -109,17 +109,53 @@ char32_t Unit(wchar_t c) {
 [[maybe_unused]] bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 [[maybe_unused]] bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// Encodes `text`; a code point without an encoding becomes U+FFFD when
-// `replace` is set, and otherwise stops the encoding (false). With `high`,
-// the text is one piece of a longer one (16-bit wchar_t): a high surrogate
-// waiting in *high pairs with a low surrogate that starts the piece, and one
-// that ends the piece waits in *high for the next.
-bool EncodeWide(std::wstring_view text, bool replace, std::string& out, wchar_t* high = nullptr) {
+// What becomes of a code point without an encoding (a lone surrogate, or a
+// value above U+10FFFF): it stops the encoding, becomes U+FFFD, or (for
+// percent-escaped text) a surrogate comes out as the percent escape of its
+// three WTF-8 bytes. Escaped text also gives the file-name bytes that the
+// escape code points carry (32-bit wchar_t) as percent escapes.
+enum class Unencodable { kStop, kReplace, kEscape };
+
+void AppendPercentBytes(std::string_view bytes, std::string& out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const unsigned char b : bytes) {
+    out += '%';
+    out += kHex[b >> 4];
+    out += kHex[b & 0xF];
+  }
+}
+
+// Appends cp, a code point AppendBytesForCodePoint refuses or (32-bit
+// wchar_t) an escape, as `mode` says; false to stop.
+bool AppendUnencodable(char32_t cp, Unencodable mode, std::string& out) {
+  if (mode == Unencodable::kEscape && cp >= 0xD800 && cp <= 0xDFFF) {
+    if (sizeof(wchar_t) >= 4 && cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
+      const char byte = static_cast<char>(cp - kEscapeBase);
+      AppendPercentBytes(std::string_view(&byte, 1), out);
+    } else {
+      const char wtf8[3] = {static_cast<char>(0xE0 | (cp >> 12)),
+                            static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+                            static_cast<char>(0x80 | (cp & 0x3F))};
+      AppendPercentBytes(std::string_view(wtf8, 3), out);
+    }
+    return true;
+  }
+  if (mode == Unencodable::kStop) return false;
+  AppendBytesForCodePoint(0xFFFD, out);
+  return true;
+}
+
+// Encodes `text`, a code point without an encoding handled as `mode` says.
+// With `high`, the text is one piece of a longer one (16-bit wchar_t): a high
+// surrogate waiting in *high pairs with a low surrogate that starts the piece,
+// and one that ends the piece waits in *high for the next.
+bool EncodeWide(std::wstring_view text, Unencodable mode, std::string& out,
+                wchar_t* high = nullptr) {
   if (high != nullptr && *high != 0 && !text.empty()) {
     const wchar_t pair[2] = {*high, text[0]};
     const bool joined = IsLowSurrogate(Unit(text[0]));
     *high = 0;
-    EncodeWide(std::wstring_view(pair, joined ? 2 : 1), replace, out);
+    EncodeWide(std::wstring_view(pair, joined ? 2 : 1), mode, out);
     if (joined) text.remove_prefix(1);
   }
   out.reserve(out.size() + text.size());
@@ -147,9 +183,9 @@ bool EncodeWide(std::wstring_view text, bool replace, std::string& out, wchar_t*
         ++i;
       }
     }
-    if (AppendBytesForCodePoint(cp, out)) continue;
-    if (!replace) return false;
-    AppendBytesForCodePoint(0xFFFD, out);
+    const bool escapes = mode == Unencodable::kEscape && cp >= 0xD800 && cp <= 0xDFFF;
+    if (!escapes && AppendBytesForCodePoint(cp, out)) continue;
+    if (!AppendUnencodable(cp, mode, out)) return false;
   }
   return true;
 }
@@ -162,32 +198,27 @@ bool NeedsPercentEscape(wchar_t c) {
 // '%' and two hex digits for each UTF-8 byte of `c` (one of those
 // NeedsPercentEscape names: one or two bytes).
 void AppendPercentEscape(wchar_t c, std::string& out) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string bytes;
   AppendBytesForCodePoint(Unit(c), bytes);
-  for (const unsigned char b : bytes) {
-    out += '%';
-    out += kHex[b >> 4];
-    out += kHex[b & 0xF];
-  }
+  AppendPercentBytes(bytes, out);
 }
 
 }  // namespace
 
 std::optional<std::string> BytesFromWide(std::wstring_view text) {
   std::string out;
-  if (!EncodeWide(text, false, out)) return std::nullopt;
+  if (!EncodeWide(text, Unencodable::kStop, out)) return std::nullopt;
   return out;
 }
 
 std::string BytesFromWideReplacing(std::wstring_view text) {
   std::string out;
-  EncodeWide(text, true, out);
+  EncodeWide(text, Unencodable::kReplace, out);
   return out;
 }
 
 void AppendBytesFromWideReplacing(std::wstring_view text, std::string& out) {
-  EncodeWide(text, true, out);
+  EncodeWide(text, Unencodable::kReplace, out);
 }
 
 void AppendPercentEscaped(std::wstring_view text, std::string& out) {
@@ -196,15 +227,24 @@ void AppendPercentEscaped(std::wstring_view text, std::string& out) {
   encoder.Finish(out);
 }
 
+void WidePieceEncoder::Encode(std::wstring_view piece, bool escaped, std::string& out) {
+  if (piece.empty()) return;
+  // A high surrogate waiting from the last piece is encoded as that piece
+  // was, unless this piece starts with its low half.
+  if (m_high != 0 && !piece.empty() && !IsLowSurrogate(Unit(piece[0]))) Finish(out);
+  EncodeWide(piece, escaped ? Unencodable::kEscape : Unencodable::kReplace, out, &m_high);
+  m_highEscaped = escaped;
+}
+
 void WidePieceEncoder::Append(std::wstring_view piece, std::string& out) {
-  EncodeWide(piece, true, out, &m_high);
+  Encode(piece, false, out);
 }
 
 void WidePieceEncoder::AppendPercentEscaped(std::wstring_view piece, std::string& out) {
   for (;;) {
     std::size_t plain = 0;
     while (plain < piece.size() && !NeedsPercentEscape(piece[plain])) ++plain;
-    Append(piece.substr(0, plain), out);
+    Encode(piece.substr(0, plain), true, out);
     if (plain == piece.size()) return;
     Finish(out);  // a high surrogate before an escaped character stands alone
     AppendPercentEscape(piece[plain], out);
@@ -214,8 +254,9 @@ void WidePieceEncoder::AppendPercentEscaped(std::wstring_view piece, std::string
 
 void WidePieceEncoder::Finish(std::string& out) {
   if (m_high == 0) return;
+  AppendUnencodable(Unit(m_high), m_highEscaped ? Unencodable::kEscape : Unencodable::kReplace,
+                    out);
   m_high = 0;
-  AppendBytesForCodePoint(0xFFFD, out);
 }
 
 }  // namespace veltrano

@@ -41,26 +41,34 @@ bool AppendBytesForCodePoint(char32_t cp, std::string& out);
 // Appends `text` as AppendBytesFromWideReplacing does, with every control
 // character (U+0000..U+001F, U+007F..U+009F) and the percent sign written as a
 // percent escape: '%' and two upper-case hex digits per UTF-8 byte ("%0A" for
-// a line feed, "%25" for '%'). Nothing else is escaped, so escapes of file-name
-// bytes still come out as those bytes. Text escaped this way holds no line
-// break or tab and reads back with any percent-decoder.
+// a line feed, "%25" for '%'). Text that is not valid Unicode is escaped the
+// same way: a file-name byte carried by an escape code point (32-bit wchar_t)
+// as that byte ("%FF"), a lone surrogate (16-bit wchar_t: a UTF-16 name that
+// is not valid text) as its three WTF-8 bytes ("%ED%B2%80" for U+DC80).
+// Nothing else is escaped. Text escaped this way is valid UTF-8, holds no line
+// break or tab, and reads back with any percent-decoder: to the name's bytes
+// on Linux, to the WTF-8 of its UTF-16 on Windows.
 void AppendPercentEscaped(std::wstring_view text, std::string& out);
 
 // Encodes text that arrives in pieces exactly as AppendBytesFromWideReplacing
-// encodes the pieces joined: where wchar_t is 16-bit, a surrogate pair split
-// between two pieces is still one code point, so a high surrogate that ends a
-// piece waits for the next one.
+// (or AppendPercentEscaped) encodes the pieces joined: where wchar_t is 16-bit,
+// a surrogate pair split between two pieces is still one code point, so a
+// high surrogate that ends a piece waits for the next one.
 class WidePieceEncoder {
  public:
   // Appends the bytes of `piece`, keeping a high surrogate at its end.
   void Append(std::wstring_view piece, std::string& out);
   // The same, percent-escaped as AppendPercentEscaped escapes.
   void AppendPercentEscaped(std::wstring_view piece, std::string& out);
-  // Ends the text: a high surrogate still waiting becomes U+FFFD.
+  // Ends the text: a high surrogate still waiting becomes U+FFFD, or its
+  // escape when it came in escaped text.
   void Finish(std::string& out);
 
  private:
-  wchar_t m_high = 0;  // the first half of a pair, waiting for the next piece
+  void Encode(std::wstring_view piece, bool escaped, std::string& out);
+
+  wchar_t m_high = 0;          // the first half of a pair, waiting for the next piece
+  bool m_highEscaped = false;  // it came in escaped text
 };
 
 }  // namespace veltrano

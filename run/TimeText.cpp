@@ -53,6 +53,9 @@ std::wstring TimeText(const std::tm& split) {
 }  // namespace
 
 std::wstring FormatTimeText(const FILETIME& ft) {
+  // A value past every date (at or beyond 2^63) is refused before the zone's
+  // bias could wrap it round into one.
+  if (ft.dwHighDateTime >= 0x80000000u) throw CTimeTextException(E_INVALIDARG);
   FILETIME local{};
   if (!FileTimeToLocalFileTime(&ft, &local)) throw CTimeTextException(E_INVALIDARG);
   SYSTEMTIME st{};

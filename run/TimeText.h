@@ -21,8 +21,8 @@ class CTimeTextException : public std::exception {
 // Local time as "%Y/%m/%d %H:%M:%S", whole seconds. The zone's current bias
 // turns the UTC value into local calendar fields, which then go through
 // FormatLocalTimeText. Throws CTimeTextException(E_INVALIDARG) for a value
-// that has no local calendar date (at or beyond 0x8000000000000000 once the
-// bias is applied).
+// that has no local calendar date (at or beyond 0x8000000000000000, before or
+// once the bias is applied).
 std::wstring FormatTimeText(const FILETIME& ft);
 
 // The second stage of FormatTimeText, from local calendar fields: a year

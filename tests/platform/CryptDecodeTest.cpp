@@ -176,7 +176,8 @@ std::wstring Describe(const Decoded& d, const SPC_LINK* link) {
 
 TEST(OpusDecode, ProgramNameAndLinksInOneBlock) {
   OpusSpec unicode;
-  unicode.programName = SpcString::Unicode(u"\u6587\u4EF6 \xD83D\xDE00!");
+  // Surrogate pairs from the middle and both ends of their ranges.
+  unicode.programName = SpcString::Unicode(u"\u6587\u4EF6 \xD83D\xDE00\xD800\xDC00\xDBFF\xDFFF!");
   unicode.publisherInfo = SpcLink::File(SpcString::Unicode(u"C:\\\u8BF4\u660E.txt"));
   OpusSpec ascii;
   ascii.programName = SpcString::Ascii("Tool caf\xE9");
@@ -187,7 +188,7 @@ TEST(OpusDecode, ProgramNameAndLinksInOneBlock) {
   linksOnly.publisherInfo = SpcLink::Url("http://pub/");
 
   std::wstring emoji = L"\u6587\u4EF6 ";
-  AppendWideCodePoint(0x1F600, emoji);
+  for (const char32_t cp : {0x1F600, 0x10000, 0x10FFFF}) AppendWideCodePoint(cp, emoji);
   emoji += L"!";
   struct Case {
     const char* what;

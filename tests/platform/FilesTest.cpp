@@ -2,6 +2,11 @@
 // changes, to the exact 100-ns value, and the content is never touched.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
@@ -96,6 +101,13 @@ TEST_F(FilesTest, OpenFailuresGiveThePlatformsCodes) {
                         0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "new"));
+  // Another owner's file is refused for attribute writing: for a user other
+  // than root, root's (as root, the hostile-folder rows run as another user).
+  struct stat st {};
+  if (stat("/etc/passwd", &st) == 0 && st.st_uid != geteuid()) {
+    EXPECT_EQ(OpenForAttributes(L"/etc/passwd"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  }
 #endif
 }
 

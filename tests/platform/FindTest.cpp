@@ -73,6 +73,11 @@ TEST(FindFiles, FolderListsDotEntriesFirstThenNamesIgnoringCase) {
     sorted.push_back((c == 'B' ? "SORTKEY-" : "sortkey-") + std::string(1, c) + "-padded.txt");
   }
   sorted.insert(sorted.end(), {"Sub", "_x", "\xC3\x89.txt", "\xC3\xA9.txt"});
+  // Names whose start is not ASCII are compared as text, not by keys of
+  // bytes; there too 'z' is upper-cased (below '_'), byte by byte and eight
+  // bytes at a time.
+  for (const char* tail : {"sortkey-z-padded.txt", "sortkey-_-padded.txt", "z", "_"})
+    sorted.push_back(std::string("\xC3\xA9") + tail);
 #ifndef _WIN32
   // Not UTF-8: its escape code point sorts last (no such name on Windows).
   sorted.push_back("\xFF");

@@ -20,6 +20,7 @@ TEST(WideText, EveryByteSequenceSurvivesTheRoundTrip) {
   const std::string cases[] = {
       "\xFF",         "a\x80z",           "\xE6\x96",         "\xC0\xAF",
       "\xED\xB2\x80", "\xF4\x90\x80\x80", "\xE6\x96\x87\xFF", std::string("x\0y", 3),
+      "\xED\xA0\x80", "\xED\xBF\xBF",  // the first and the last surrogate
   };
   for (const std::string& bytes : cases) {
     const std::wstring wide = WideFromBytes(bytes);
@@ -39,6 +40,7 @@ TEST(WideText, InvalidBytesBecomeEscapeCodePoints) {
 TEST(WideText, CodePointsWithoutEncodingAreRefused) {
   EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xD800))).has_value());
   EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xDC7F))).has_value());
+  EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0xDFFF))).has_value());
   if constexpr (sizeof(wchar_t) == 4) {
     EXPECT_FALSE(BytesFromWide(std::wstring(1, static_cast<wchar_t>(0x110000))).has_value());
   }
@@ -51,7 +53,11 @@ TEST(WideText, CodePointsWithoutEncodingAreRefused) {
 }
 
 // The log writes a line in pieces: a surrogate pair cut between two pieces
-// (16-bit wchar_t) is still one character, escaped or not.
+// (16-bit wchar_t) is still one character, escaped or not. Escaped, text that
+// is not valid Unicode comes out as the percent escapes of its bytes: a lone
+// surrogate as its WTF-8, an undecodable name byte (Linux) as that byte. (Wine
+// cannot make a file whose name holds a lone surrogate: the Windows build
+// shows its escape here only.)
 TEST(WideText, TextInPiecesEncodesAsTheWhole) {
   std::wstring text = L"a";
   AppendWideCodePoint(0x1F600, text);
@@ -59,7 +65,8 @@ TEST(WideText, TextInPiecesEncodesAsTheWhole) {
   text += L"%\n";
   text += static_cast<wchar_t>(0xDCFF);  // an undecodable name byte
   const std::string plain = "a\xF0\x9F\x98\x80\xEF\xBF\xBD%\n\xFF";
-  const std::string escaped = "a\xF0\x9F\x98\x80\xEF\xBF\xBD%25%0A\xFF";
+  const std::string escaped = std::string("a\xF0\x9F\x98\x80%ED%A0%80%25%0A") +
+                              (sizeof(wchar_t) == 2 ? "%ED%B3%BF" : "%FF");
   std::string whole;
   AppendPercentEscaped(text, whole);
   EXPECT_EQ(whole, escaped);

@@ -81,7 +81,7 @@ TEST_F(BatchCommand, AFolderHoweverWrittenPrintsOneLinePerEntryWithControlCharac
   const std::string tail = "\t2020/05/01 20:00:00\t-\t" + dir + "\n";
   // Percent escapes; the backslash, a path separator on Windows, stays.
   const std::string expected = kHeader + ("a%09b" + tail) + "c%0Ad" + tail + "e\\tf" + tail +
-                               "g\xFF" + tail + "h%0D%1B%7F%C2%85%25" + tail + "sub" + tail;
+                               "g%FF" + tail + "h%0D%1B%7F%C2%85%25" + tail + "sub" + tail;
   // However the folder is written, the chooser's form of it is used.
   for (const std::string& arg : {dir, dir + "/", dir + "/./sub/.."}) {
     SCOPED_TRACE(arg);

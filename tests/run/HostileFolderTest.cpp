@@ -193,6 +193,25 @@ const HostileCase kCases[] = {
     {"ReadOnlyMount",
      "exec unshare -m sh -c 'mount --bind $D $D && mount -o remount,bind,ro $D && exec $B $D'", 0,
      "", false, nullptr, kRoot, 0, true},
+    // 11: a log that is a link (symbolic, dangling or hard) is not written;
+    // runs sharing a log wait for its lock briefly, so lines stay whole, and
+    // a lock held for ever costs one wait.
+    {"LogIsALink",
+     "echo keep >t && for l in 'ln -s t' 'ln -s gone' 'ln t'; do $l CertificateLog.log && "
+     "$B $D >/dev/null; rm CertificateLog.log; done; [ ! -e gone ] && exec cat t",
+     0, "无法打开诊断日志", true,
+     [](auto&, const Outcome& r) { EXPECT_EQ(Count(r.err) * 10 + Count(r.out, "keep"), 31); }},
+    {"RunsShareALog",
+     "L=$(printf %0200d 0) && for i in $(seq 300); do : >$D/u$i-$L; done && "
+     "for k in 1 2 3; do $B $D >/dev/null & $B $D >/dev/null; wait; done",
+     0, "", true, [](auto&, const Outcome& r) { EXPECT_EQ(Count(r.log), 6 * 901); }},
+    {"LogLockedForEver",
+     "for i in $(seq 1000); do : >$D/u$i; done; exec 9>>CertificateLog.log && flock 9 && exec $B "
+     "$D",
+     0, "写入失败", true, [](auto&, const Outcome& r) { EXPECT_EQ(r.log, ""); }},
+    // 12: a SIGINT ignored when the run began stays ignored.
+    {"IgnoredSigint", "trap '' INT && exec $B $D", 0, "", true,
+     [](auto& data, auto&) { EXPECT_EQ(CountStamped(data), 1501); }, "", SIGINT},
 };
 
 class HostileFolder : public ::testing::TestWithParam<HostileCase> {};

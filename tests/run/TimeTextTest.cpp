@@ -63,6 +63,10 @@ TEST(FormatTimeText, LocalTextInSeveralZonesWithItsBoundsAndErrors) {
       {"UTC+8 shows the last instant as 3001", "Asia/Shanghai",
        AtUtc(UtcSeconds(3000, 12, 31, 23, 59, 59)), L"3001/01/01 07:59:59"},
       {"a value beyond any date", "UTC", FILETIME{0, 0x80000000u}, kInvalidArg},
+      {"east of UTC, the bias does not wrap the largest value into a date", "Asia/Shanghai",
+       FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu}, kInvalidArg},
+      {"a file time 2^64 ticks past 2020 does not wrap into 2020", "UTC",
+       FileTimeOf(timespec{1844674407371 + UtcSeconds(2020, 1, 1), 0}), kInvalidArg},
       // The zone's current bias, not the date's own, turns UTC into local time.
       {"summer time read in winter", "America/New_York", AtUtc(UtcSeconds(2024, 7, 15, 12)),
        L"2024/07/15 07:00:00"},

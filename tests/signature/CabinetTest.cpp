@@ -62,6 +62,8 @@ TEST(CabinetSignature, SignedCabinetsGiveTheirSignatureAndMalformedOnesNothing) 
          o.signatureLength = 0x200;
        }},
       {"offset inside the header", false, [](CabOptions& o) { o.signatureOffset = 8; }},
+      {"offset inside the reserve's length field", false,
+       [](CabOptions& o) { o.signatureOffset = 0x33; }},
       {"length over the signature limit", false,
        [](CabOptions& o) {
          o.signatureLength = static_cast<std::uint32_t>(kMaxSignatureBytes + 1);

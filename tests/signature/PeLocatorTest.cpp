@@ -57,6 +57,8 @@ TEST(PeLocator, FindsTheFirstEntrysSignatureOrNothing) {
       {"table size past the end", [](PeOptions& o) { o.tableSize = 0x100000; }, Outcome::kNone},
       {"table one byte past the end",
        [&](PeOptions& o) { o.tableSize = (entryLength + 7) / 8 * 8 + 1; }, Outcome::kNone},
+      {"table larger than the read-ahead, one byte past the end",
+       [&](PeOptions& o) { o.padding = 70000, o.tableSize = entryLength + 70001; }, Outcome::kNone},
       {"table size wraps the offset", [](PeOptions& o) { o.tableSize = 0xFFFFFFFFu; },
        Outcome::kNone},
       {"table too small for an entry header", [](PeOptions& o) { o.tableSize = 7; },

@@ -78,7 +78,9 @@ void SetStamps(const fs::path& file, const FileStamps& stamps) {
 std::wstring WidePath(const fs::path& file) { return file.native(); }
 
 std::string HeaderLine(const fs::path& file) {
-  return "Analyze Signed File[" + BytesFromWideReplacing(file.native()) + "]\n";
+  std::string line = "Analyze Signed File[";
+  AppendPercentEscaped(file.native(), line);
+  return line + "]\n";
 }
 
 std::string ReadLog(const fs::path& file) { return ReadLogText(ReadBytes(file)); }
@@ -112,7 +114,9 @@ void SetStamps(const fs::path& file, const FileStamps& stamps) {
 std::wstring WidePath(const fs::path& file) { return WideFromBytes(file.native()); }
 
 std::string HeaderLine(const fs::path& file) {
-  return "Analyze Signed File[" + file.native() + "]\n";
+  std::string line = "Analyze Signed File[";
+  AppendPercentEscaped(WidePath(file), line);
+  return line + "]\n";
 }
 
 std::string ReadLog(const fs::path& file) { return ReadBytes(file); }

@@ -89,7 +89,8 @@ inline Inspection InspectFile(const std::filesystem::path& file, const Watch& wa
 // time cannot be shown.
 std::wstring TimeTextOfUnix(std::int64_t seconds);
 
-// The log's header line for a path, as the owner writes it (UTF-8).
+// The log's header line for a path, as the owner writes it (UTF-8, the path
+// percent-escaped).
 std::string HeaderLine(const std::filesystem::path& file);
 
 // The FILETIME of a whole number of seconds since 1970 (UTC).
