@@ -10,6 +10,7 @@
 // (until a write to it fails). Each record reaches the file in one write.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "engine/Heap.h"
@@ -40,7 +41,10 @@ class CCertificate {
   BOOL ReadSigningTime(FILETIME* pSigningTime);
   // Opens m_strFile for attribute writing and sets its last-write time to the
   // signing time; creation and access times and the content stay as they
-  // are. FALSE without a record when the file cannot be opened or stamped.
+  // are. Through the same handle it reads the time the file held just before
+  // (m_ftOldTime) and the time it holds after (m_ftNewTime), which a file
+  // system that cannot store the signing time keeps otherwise: a record says
+  // so. FALSE without a record when the file cannot be opened or stamped.
   BOOL StampFileTime();
   // Writes an error record with the thread's last-error code, if the log is
   // open.
@@ -58,10 +62,19 @@ class CCertificate {
   veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pSignerInfo;
   veltrano::HeapPtr<CMSG_SIGNER_INFO> m_pCounterSignerInfo;
   veltrano::LogStream m_log;
+  // Set by a StampFileTime that returned nonzero, at full precision (UTC):
+  // the last-write time read through the stamping handle just before the
+  // stamp, the time asked for, and the time read back after it (none when it
+  // could not be read).
+  FILETIME m_ftOldTime{};
+  FILETIME m_ftSigningTime{};
+  std::optional<FILETIME> m_ftNewTime;
 
  private:
   // A heap request failed: the site line and the message alone.
-  void ReportAllocationFailure(LPCWSTR pszMessage, int nSite);
+  void ReportAllocationFailure(LPCWSTR pszMessage, int nSite) { ReportMessage(pszMessage, nSite); }
+  // A record without a code: the site line and the message alone.
+  void ReportMessage(LPCWSTR pszMessage, int nSite);
 };
 
 // An owned copy of a null-terminated wide text, or null when no heap block

@@ -12,16 +12,18 @@
 // this thread, and so keeps the calls near the system-call floor: a stamped
 // entry costs 12 system calls instead of 15, and nothing is decoded twice.
 //
-//   listed    FindFirstFileW / FindNextFileW -> CryptQueryObject
-//             The entry just handed out: its folder's descriptor, its name and
-//             the status the search read. The query takes it instead of
-//             reading the status again, and opens the file relative to the
-//             folder. Valid while the search that handed it out is open.
-//             Taken once, by a query of exactly the entry's path (the folder,
-//             "/" and the name, or the path an exact search was given); stale
-//             after the search's next entry or its close, and after any query,
-//             which takes it whether or not it matches. A symbolic link is
-//             never handed on (whoever follows it looks the target up).
+//   listed    FindNextFileW -> CryptQueryObject
+//             The entry a folder's listing just handed out: the folder's
+//             descriptor, the entry's name, a descriptor of the entry opened
+//             as a path only (no link followed) and the status read through
+//             it. The query takes it instead of reading the status again, and
+//             reopens that very file for reading once the status has shown it
+//             to be a regular file, so nothing else is ever opened in its
+//             place. Valid while the search that handed it out is open. Taken
+//             once, by a query of exactly the entry's path (the folder, "/"
+//             and the name); stale after the search's next entry or its close,
+//             and after any query, which takes it whether or not it matches.
+//             A symbolic link is never handed on.
 //
 //   queried   CryptQueryObject -> CreateFileW
 //             The regular file a successful query read, still open for
@@ -30,16 +32,17 @@
 //             descriptor over, once one status call has shown that the path
 //             still names that file, instead of opening the file anew and
 //             asking its status (and the query closing it): the time is set on
-//             the very file whose signature was read. Valid while that message
+//             the very file whose signature was read. When the path names
+//             another file by then, that open fails. Valid while that message
 //             is open; taken once; replaced by the next query that gives a
 //             message; stale when its message is closed.
 //
 //   decoded   CryptDecodeObject -> CryptDecodeObject
 //             The signer or publisher information decoded last, with a copy
-//             of its input. A call for the same structure with the same bytes
-//             at the same address (the fetch after a size query) takes it
-//             instead of decoding again. Replaced by the next decode of
-//             anything else. It saves processor time only.
+//             of its input (of at most 64 KiB; a larger one is not kept). A call for the same
+//             structure with the same bytes at the same address (the fetch after a size query)
+//             takes it instead of decoding again. Replaced by the next decode of anything else. It
+//             saves processor time only.
 //
 // Any other order, another path or input in between, or another thread finds
 // nothing to take and does the whole work itself: slower, never different
@@ -71,9 +74,10 @@ namespace veltrano {
 
 // A listed entry as the query takes it.
 struct ListedEntry {
-  int dirFd;         // the listed folder, or AT_FDCWD
+  int dirFd;         // the listed folder
   const char* name;  // relative to dirFd
-  struct stat st;    // as the search read it, following a symbolic link
+  int fd;            // the entry opened as a path only (O_PATH), never a link
+  struct stat st;    // read through fd
 };
 
 // The file a query read, as its message keeps it.
@@ -102,11 +106,11 @@ class EntryContext {
   static EntryContext& OfThisThread();
 
   // listed: `search` has just handed out `name` (followed by its NUL) of the
-  // folder `dirFd`, whose path is `prefix` followed by the name; both stay in
-  // the search.
-  void Listed(const HandleRef& search, int dirFd, std::string_view prefix, std::string_view name,
-              const struct stat& st) {
-    listed_ = Listing{search, dirFd, prefix, name, st};
+  // folder `dirFd`, whose path is `prefix` followed by the name, opened as
+  // `fd`; all stay in the search.
+  void Listed(const HandleRef& search, int dirFd, int fd, std::string_view prefix,
+              std::string_view name, const struct stat& st) {
+    listed_ = Listing{search, dirFd, fd, prefix, name, st};
   }
   void ClearListed() { listed_ = Listing{}; }
   // The entry when `path` names it; nothing otherwise. Either way it is gone.
@@ -118,7 +122,10 @@ class EntryContext {
   // still holds it; nothing otherwise, and then it stays.
   std::optional<QueriedFile> TakeQueried(std::string_view path);
 
-  // decoded: the decode kept for exactly these bytes as a T, or null.
+  // decoded: whether a decode of `encoded` is kept (a copy of inputs up to
+  // 64 KiB; real ones take a few KiB).
+  static bool Keeps(ByteView encoded) { return encoded.size() <= kMaxKeptBytes; }
+  // The decode kept for exactly these bytes as a T, or null.
   template <typename T>
   Decoded<T>* FindDecoded(ByteView encoded) {
     if (decodedAddress_ != encoded.data() || decodedBytes_.size() != encoded.size() ||
@@ -138,9 +145,12 @@ class EntryContext {
   void Forget(const void* owner);
 
  private:
+  static constexpr std::size_t kMaxKeptBytes = 64 << 10;
+
   struct Listing {
     HandleRef search;
     int dirFd = -1;
+    int fd = -1;
     std::string_view prefix;
     std::string_view name;
     struct stat st {};
