@@ -60,8 +60,10 @@ TEST_F(FilesTest, SetsOnlyTheModificationTimeToThe100Nanosecond) {
     EXPECT_EQ(TicksOf(read[0]), TicksOf(FileTimeOf(before.modification)));
     EXPECT_EQ(TicksOf(read[1]), TicksOf(ft));
     h = OpenForAttributes(Wide(path));
-    EXPECT_FALSE(GetFileTime(h, nullptr, nullptr, &read[0]));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    if (!WineGap("Wine reads times through a handle without FILE_READ_ATTRIBUTES")) {
+      EXPECT_FALSE(GetFileTime(h, nullptr, nullptr, &read[0]));
+      EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
     EXPECT_TRUE(CloseHandle(h));
 
     const FileStamps after = StampsOf(path);
