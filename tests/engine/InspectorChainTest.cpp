@@ -279,8 +279,7 @@ std::vector<ChainCase> ChainCases() {
        .stopsAt = Step::SignerInfo,
        .records = AllocationRecord(105, "Unable to allocate memory for Signer Info."),
        .gate = {.failAt = 1}},
-      // A signer's information beyond any block (a 16 MiB attribute value):
-      // refused before the allocator is asked, on both builds alike.
+      // A signer's information beyond any block: refused on both builds alike.
       {.name = "SignerInfoLargerThanAnyBlock",
        .sign =
            [](O& o) {

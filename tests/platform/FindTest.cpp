@@ -119,41 +119,56 @@ TEST(FindFiles, AFolderListsAsTheSearchStartedWithoutTheNamesGoneSince) {
 #endif
 
 #ifndef _WIN32  // links on Windows are reparse points, made only with a privilege
-// As Windows describes a link: as itself (its own times, never a folder), a
-// reparse point with the symbolic link's tag; also as one exact path.
-TEST(FindFiles, AttributesAndTimesComeFromTheEntryItselfALinkIsAReparsePoint) {
+// As Windows describes a link: by its own status (never a folder), a reparse
+// point with the symbolic link's tag.
+TEST(FindFiles, AttributesAndTimesComeFromTheEntryItselfAlsoForOnePath) {
   TempDir dir;
   WriteFile(dir / "file", BytesOf("x"));
+  WriteFile(dir / "file.bak", BytesOf("x"));
   ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
+  WriteFile(dir / "folder/inner", BytesOf("x"));
   ASSERT_EQ(symlink("folder", (dir / "link-to-folder").c_str()), 0);
   ASSERT_EQ(symlink("file", (dir / "link-to-file").c_str()), 0);
   ASSERT_EQ(symlink("missing", (dir / "dangling").c_str()), 0);
   ASSERT_TRUE(fixtures::SetModificationTime(dir / "file", 1600000000, 123456789));
-  for (const char* other : {"dangling", "folder", "link-to-file", "link-to-folder"})
-    ASSERT_TRUE(fixtures::SetModificationTime(dir / other, 1500000000));
+  for (const char* link : {"dangling", "link-to-file"})
+    ASSERT_TRUE(fixtures::SetModificationTime(dir / link, 1500000000));
 
-  const std::uint64_t fileTime = TicksOf(FileTimeOf(timespec{1600000000, 123456700}));
-  const std::uint64_t linkTime = TicksOf(FileTimeOf(timespec{1500000000, 0}));
-  constexpr DWORD kLink = FILE_ATTRIBUTE_REPARSE_POINT;
-  const Listed expected[] = {
-      {L"dangling", kLink, FileTimeOf(linkTime), IO_REPARSE_TAG_SYMLINK},
-      {L"file", FILE_ATTRIBUTE_NORMAL, FileTimeOf(fileTime), 0},
-      {L"folder", FILE_ATTRIBUTE_DIRECTORY, FileTimeOf(linkTime), 0},
-      {L"link-to-file", kLink, FileTimeOf(linkTime), IO_REPARSE_TAG_SYMLINK},
-      {L"link-to-folder", kLink, FileTimeOf(linkTime), IO_REPARSE_TAG_SYMLINK},
+  const FILETIME fileTime = FileTimeOf(timespec{1600000000, 123456700});
+  struct Expect {
+    const wchar_t* name;
+    bool directory;
+    std::uint64_t lastWrite;  // 0: not checked
+  } expected[] = {
+      {L".", true, 0},
+      {L"..", true, 0},
+      {L"dangling", false, TicksOf(FileTimeOf(timespec{1500000000, 0}))},
+      {L"file", false, TicksOf(fileTime)},
+      {L"file.bak", false, 0},
+      {L"folder", true, 0},
+      {L"link-to-file", false, TicksOf(FileTimeOf(timespec{1500000000, 0}))},
+      {L"link-to-folder", false, 0},
   };
   const std::vector<Listed> listed = Search(WPath(dir.path()) + L"/*");
-  ASSERT_EQ(listed.size(), std::size(expected) + 2);
-  for (std::size_t i = 0; i < std::size(expected); ++i) {
+  ASSERT_EQ(listed.size(), std::size(expected));
+  for (std::size_t i = 0; i < listed.size(); ++i) {
     SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(listed[i].name, expected[i].name);
+    EXPECT_EQ((listed[i].attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, expected[i].directory);
+    const bool link = listed[i].name == L"dangling" || listed[i].name.starts_with(L"link");
+    EXPECT_EQ((listed[i].attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, link);
+    EXPECT_EQ(listed[i].reparseTag, link ? IO_REPARSE_TAG_SYMLINK : 0);
+    if (expected[i].lastWrite != 0) {
+      EXPECT_EQ(TicksOf(listed[i].lastWrite), expected[i].lastWrite);
+    }
     // Any other pattern is one exact path: a folder's own path is that
     // folder's entry, not its content.
-    for (const Listed& e : {listed[i + 2], Search(WPath(dir / expected[i].name)).at(0)}) {
-      EXPECT_EQ(e.name, expected[i].name);
-      EXPECT_EQ(e.attributes, expected[i].attributes);
-      EXPECT_EQ(e.reparseTag, expected[i].reparseTag);
-      EXPECT_EQ(TicksOf(e.lastWrite), TicksOf(expected[i].lastWrite));
-    }
+    if (i < 2) continue;
+    const std::vector<Listed> alone = Search(WPath(dir / listed[i].name));
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone[0].name, listed[i].name);
+    EXPECT_EQ(alone[0].attributes, listed[i].attributes);
+    EXPECT_EQ(TicksOf(alone[0].lastWrite), TicksOf(listed[i].lastWrite));
   }
 }
 #endif

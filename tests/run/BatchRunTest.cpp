@@ -161,10 +161,8 @@ TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterT
   EXPECT_EQ(ChangeTime(), std::nullopt);
 }
 
-// The rule for links, from the search record alone (so also under Wine, whose
-// records carry no reparse tag): a name surrogate (link, junction) in a walked
-// folder is not followed; another reparse point (here a cloud placeholder's
-// tag) is a file; a link chosen by name is followed.
+// From the record alone (Wine's carry no tag): a link or junction in a walked folder is
+// not followed, a cloud placeholder is a file, a link chosen by name is followed.
 TEST_F(BatchRun, ALinkInAWalkedFolderIsNotFollowedAFileChosenByNameIs) {
   const std::string path = Put("tool.exe", BuildSignedPe());
   WIN32_FIND_DATAW entry{};
