@@ -206,12 +206,14 @@ Result<SignedData> DecodeSignedData(ByteView data) {
   out.signerInfos = signerInfos->content;
   for (Reader s = sd.Enter(*signerInfos); !s.AtEnd(); ++out.signerCount) {
     VELTRANO_TRY(signer, DecodeSignerInfo(s));
+    if (out.signerCount == 0) out.firstSigner = *signer;
   }
   if (!sd.AtEnd()) return Error::kCorrupt;
   return out;
 }
 
 SignerInfo SignerAt(const SignedData& data, std::size_t index) {
+  if (index == 0) return data.firstSigner;
   Reader s(data.signerInfos);
   for (std::size_t i = 0; i < index; ++i) s.Next();
   return *DecodeSignerInfo(s);

@@ -85,9 +85,10 @@ struct SignedData {
   // carried, each checked to be one element.
   ByteView certificates;
   // The SignerInfo elements, one after another, each checked; SignerAt
-  // decodes one.
+  // gives one. The first, which is the one asked for, is kept decoded.
   ByteView signerInfos;
   std::size_t signerCount = 0;
+  SignerInfo firstSigner;
 };
 
 // A PKCS#7 ContentInfo whose content type is signedData, read from the start

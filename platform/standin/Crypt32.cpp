@@ -272,50 +272,42 @@ StructType StructTypeOf(LPCSTR lpszStructType) {
 
 // Opens the regular file `path` names for reading, with its status in `st`;
 // nothing, with the last error set, for anything else. Only a regular file is
-// opened, and only the file whose status showed it to be one: the entry is
-// first opened as a path only (which opens no FIFO or device, so it never
-// releases a writer waiting on a FIFO or starts a device), its status read
-// through that descriptor, and that very file reopened for reading. A listed
-// entry comes opened so by the search (EntryContext.h), and a link there is
-// never followed; a path given by itself is followed to its file. Where /proc
-// does not show this process's descriptors, the file is opened by its name
-// and checked to be the same file (see ReopenForReading). O_NOATIME keeps
-// the read from touching the access time where the system allows it (to the
-// owner).
+// opened: its type is known before the open, so no FIFO, socket or device is
+// opened as such (which could release a writer waiting on a FIFO, or start a
+// device). The status is the one the search has just read for this entry when
+// it was (the listed entry, EntryContext.h), and is read here otherwise. An
+// entry that is swapped for something else in the instant between that
+// status and the open can still be opened: the open is non-blocking, a link
+// in the place of a listed entry is not followed, and a FIFO opened so is
+// never read (pread refuses one). No open flag keeps a FIFO's open
+// from releasing a writer waiting on it; only opening the entry as a path
+// first and reopening that very file through /proc would, at two more system
+// calls per entry. O_NOATIME keeps the read from touching the access time
+// where the system allows it (to the owner).
 veltrano::UniqueFd OpenRegularFile(const std::string& path, struct stat& st) {
   std::optional<veltrano::PathAt> at;
-  veltrano::UniqueFd own;
   int dir = AT_FDCWD;
   const char* name = nullptr;
-  int pathFd = -1;
-  bool followName = true;
+  int noFollow = 0;
   if (const auto listed = veltrano::EntryContext::OfThisThread().TakeListed(path)) {
     dir = listed->dirFd;
     name = listed->name;
-    pathFd = listed->fd;
     st = listed->st;
-    followName = false;
+    noFollow = O_NOFOLLOW;
   } else {
     at.emplace(path);
     if (at->error() != 0) return Failed(veltrano::OpenErrorFromErrno(at->error(), path));
     dir = at->dir();
     name = at->name();
-    own.reset(::openat(dir, name, O_PATH | O_CLOEXEC));
-    if (!own) return Failed(veltrano::OpenErrorFromErrno(errno, path));
-    if (::fstat(own.get(), &st) != 0) return Failed(veltrano::ErrorFromErrno(errno));
-    pathFd = own.get();
+    if (::fstatat(dir, name, &st, 0) != 0) return Failed(veltrano::OpenErrorFromErrno(errno, path));
   }
   if (S_ISDIR(st.st_mode)) return Failed(ERROR_ACCESS_DENIED);
   if (!S_ISREG(st.st_mode)) return Failed(CRYPT_E_NO_MATCH);
-  const int flags =
-      O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
-  veltrano::UniqueFd file = veltrano::ReopenForReading(pathFd, st, dir, name, flags, followName);
-  if (!file && errno == EPERM) {
-    file = veltrano::ReopenForReading(pathFd, st, dir, name, flags & ~O_NOATIME, followName);
-  }
-  if (!file) {
-    return Failed(errno == ESTALE ? CRYPT_E_NO_MATCH : veltrano::OpenErrorFromErrno(errno, path));
-  }
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | noFollow |
+                    (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
+  veltrano::UniqueFd file(::openat(dir, name, flags));
+  if (!file && errno == EPERM) file.reset(::openat(dir, name, flags & ~O_NOATIME));
+  if (!file) return Failed(veltrano::OpenErrorFromErrno(errno, path));
   return file;
 }
 

@@ -14,7 +14,7 @@ std::optional<ListedEntry> EntryContext::TakeListed(std::string_view path) {
       !path.starts_with(listed.prefix) || !path.ends_with(listed.name)) {
     return std::nullopt;
   }
-  return ListedEntry{listed.dirFd, listed.name.data(), listed.fd, listed.st};
+  return ListedEntry{listed.dirFd, listed.name.data(), listed.st};
 }
 
 std::optional<QueriedFile> EntryContext::TakeQueried(std::string_view path) {

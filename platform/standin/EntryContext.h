@@ -12,18 +12,16 @@
 // this thread, and so keeps the calls near the system-call floor: a stamped
 // entry costs 12 system calls instead of 15, and nothing is decoded twice.
 //
-//   listed    FindNextFileW -> CryptQueryObject
-//             The entry a folder's listing just handed out: the folder's
-//             descriptor, the entry's name, a descriptor of the entry opened
-//             as a path only (no link followed) and the status read through
-//             it. The query takes it instead of reading the status again, and
-//             reopens that very file for reading once the status has shown it
-//             to be a regular file, so nothing else is ever opened in its
-//             place. Valid while the search that handed it out is open. Taken
-//             once, by a query of exactly the entry's path (the folder, "/"
-//             and the name); stale after the search's next entry or its close,
-//             and after any query, which takes it whether or not it matches.
-//             A symbolic link is never handed on.
+//   listed    FindFirstFileW / FindNextFileW -> CryptQueryObject
+//             The entry just handed out: its folder's descriptor, its name and
+//             the status the search read. The query takes it instead of
+//             reading the status again, and opens the file relative to the
+//             folder, without following a link. Valid while the search that
+//             handed it out is open. Taken once, by a query of exactly the
+//             entry's path (the folder, "/" and the name, or the path an exact
+//             search was given); stale after the search's next entry or its
+//             close, and after any query, which takes it whether or not it
+//             matches. A symbolic link is never handed on.
 //
 //   queried   CryptQueryObject -> CreateFileW
 //             The regular file a successful query read, still open for
@@ -39,9 +37,10 @@
 //
 //   decoded   CryptDecodeObject -> CryptDecodeObject
 //             The signer or publisher information decoded last, with a copy
-//             of its input (of at most 64 KiB; a larger one is not kept). A call for the same
-//             structure with the same bytes at the same address (the fetch after a size query)
-//             takes it instead of decoding again. Replaced by the next decode of anything else. It
+//             of its input (of at most 64 KiB; a larger one is not kept). A
+//             call for the same structure with the same bytes at the same
+//             address (the fetch after a size query) takes it instead of
+//             decoding again. Replaced by the next decode of anything else. It
 //             saves processor time only.
 //
 // Any other order, another path or input in between, or another thread finds
@@ -74,10 +73,9 @@ namespace veltrano {
 
 // A listed entry as the query takes it.
 struct ListedEntry {
-  int dirFd;         // the listed folder
+  int dirFd;         // the listed folder, or AT_FDCWD
   const char* name;  // relative to dirFd
-  int fd;            // the entry opened as a path only (O_PATH), never a link
-  struct stat st;    // read through fd
+  struct stat st;    // as the search read it: the entry's own, never a link's
 };
 
 // The file a query read, as its message keeps it.
@@ -106,11 +104,11 @@ class EntryContext {
   static EntryContext& OfThisThread();
 
   // listed: `search` has just handed out `name` (followed by its NUL) of the
-  // folder `dirFd`, whose path is `prefix` followed by the name, opened as
-  // `fd`; all stay in the search.
-  void Listed(const HandleRef& search, int dirFd, int fd, std::string_view prefix,
-              std::string_view name, const struct stat& st) {
-    listed_ = Listing{search, dirFd, fd, prefix, name, st};
+  // folder `dirFd`, whose path is `prefix` followed by the name; both stay in
+  // the search.
+  void Listed(const HandleRef& search, int dirFd, std::string_view prefix, std::string_view name,
+              const struct stat& st) {
+    listed_ = Listing{search, dirFd, prefix, name, st};
   }
   void ClearListed() { listed_ = Listing{}; }
   // The entry when `path` names it; nothing otherwise. Either way it is gone.
@@ -150,7 +148,6 @@ class EntryContext {
   struct Listing {
     HandleRef search;
     int dirFd = -1;
-    int fd = -1;
     std::string_view prefix;
     std::string_view name;
     struct stat st {};

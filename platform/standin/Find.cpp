@@ -33,7 +33,6 @@ struct FindState {
   std::string prefix;  // what a full path puts before a name
   FolderNames names;
   std::size_t next = 0;  // the next name to hand out
-  UniqueFd entry;        // the entry handed out last, opened as a path only
   std::string path;      // a search for one path
   HandleRef handle;      // as registered
 };
@@ -75,28 +74,22 @@ void FillRecord(const struct stat& st, WIN32_FIND_DATAW& record) {
   record.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
-// Hands out the next listed entry that still exists and fits the record. The
-// entry is opened as a path only (which opens no FIFO or device and follows
-// no link) and its status read through that descriptor, which the query then
-// reopens: the file whose type was read is the file that is read.
+// Hands out the next listed entry that still exists and fits the record.
 bool NextListed(FindState& state, LPWIN32_FIND_DATAW data) {
   EntryContext& context = EntryContext::OfThisThread();
   context.ClearListed();
-  state.entry.reset();
   while (state.next < state.names.size()) {
     const std::string_view name = state.names[state.next++];
     WIN32_FIND_DATAW record{};
-    if (!DecodeFindName(name, record.cFileName)) continue;
-    UniqueFd entry(openat(state.dir.get(), name.data(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (!entry || fstat(entry.get(), &st) != 0) continue;
+    if (!DecodeFindName(name, record.cFileName) ||
+        fstatat(state.dir.get(), name.data(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;
+    }
     FillRecord(st, record);
     *data = record;
     // A link is never handed on.
-    if (!S_ISLNK(st.st_mode)) {
-      state.entry = std::move(entry);
-      context.Listed(state.handle, state.dir.get(), state.entry.get(), state.prefix, name, st);
-    }
+    if (!S_ISLNK(st.st_mode)) context.Listed(state.handle, state.dir.get(), state.prefix, name, st);
     return true;
   }
   return false;
@@ -165,7 +158,13 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
   auto state = std::make_unique<FindState>();
   state->path = path;
   FindState* search = Register(std::move(state));
-  EntryContext::OfThisThread().ClearListed();
+  // The path itself is the name a query may be handed, when it is reached
+  // from the current folder in one piece.
+  EntryContext& context = EntryContext::OfThisThread();
+  context.ClearListed();
+  if (at.dir() == AT_FDCWD && !S_ISLNK(st.st_mode)) {
+    context.Listed(search->handle, AT_FDCWD, {}, search->path, st);
+  }
   return search;
 }
 

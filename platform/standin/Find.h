@@ -13,8 +13,8 @@
 // a file named "*" is found as itself. Paths longer than PATH_MAX work (see
 // PathAt.h). Attributes and times come from the entry's own status: as on
 // Windows, a symbolic link is not followed but described as itself, a reparse
-// point whose tag (dwReserved0) is IO_REPARSE_TAG_SYMLINK. A listed entry is
-// opened as a path only and lent to the query that follows (EntryContext.h).
+// point whose tag (dwReserved0) is IO_REPARSE_TAG_SYMLINK. The entry handed
+// out last is lent to the query that follows (EntryContext.h).
 #pragma once
 
 #include <string_view>

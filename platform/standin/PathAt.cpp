@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <mutex>
 
 namespace veltrano {
@@ -47,26 +46,6 @@ PathAt::PathAt(const std::string& path) : m_name(path) {
     }
     at = end;
   }
-}
-
-UniqueFd ReopenForReading(int pathFd, const struct stat& st, int dir, const char* name, int flags,
-                          bool followName) {
-  // Opened once: /proc's folder of this process's descriptors, or none.
-  static const int procFds = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (procFds >= 0) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%d", pathFd);
-    UniqueFd file(::openat(procFds, number, flags));
-    if (file || errno != ENOENT) return file;
-  }
-  UniqueFd file(::openat(dir, name, flags | (followName ? 0 : O_NOFOLLOW)));
-  struct stat now {};
-  if (file &&
-      (::fstat(file.get(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)) {
-    file.reset();
-    errno = ESTALE;
-  }
-  return file;
 }
 
 bool MayActAsOwner(const struct stat& st) {

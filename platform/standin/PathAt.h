@@ -29,17 +29,6 @@ class PathAt {
   std::string m_name;
 };
 
-// Opens for reading (`flags`) the very file that `pathFd`, a descriptor opened
-// as a path only (O_PATH) with status `st`, refers to, through /proc's view of
-// this process's descriptors. Where /proc does not show them, `name` in `dir`
-// is opened instead (following a link there only when `followName`), then
-// checked to be that file (failing with ESTALE when
-// it is not): only there can a FIFO swapped in between be opened for an
-// instant (releasing a writer waiting on it), and nothing is read from it.
-// Nothing, with errno set, when the open fails.
-UniqueFd ReopenForReading(int pathFd, const struct stat& st, int dir, const char* name, int flags,
-                          bool followName);
-
 // True when this process may do what only a file's owner may: set its times to
 // chosen values, or read it without updating its access time. That is the
 // owner, or a process holding CAP_FOWNER (root).
