@@ -323,8 +323,9 @@ BOOL DecodeAndDeliver(ByteView encoded, Decode decode, Place place, void* pvStru
   if (kept == nullptr) {
     auto value = decode(encoded);
     if (!value) return Fail(CodeOf(value.error()));
-    kept = veltrano::EntryContext::Keeps(encoded) ? &context.KeepDecoded(encoded, std::move(*value))
-                                                  : &unkept.emplace(std::move(*value));
+    kept = veltrano::EntryContext::Keeps(encoded)
+               ? &context.KeepDecoded(encoded, std::move(*value))
+               : &unkept.emplace(veltrano::Decoded<T>{std::move(*value)});
   }
   const T& value = kept->value;
   return Deliver([&](FlatBlock& block) { place(block, value); }, pvStructInfo, pcbStructInfo,
