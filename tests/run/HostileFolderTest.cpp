@@ -79,18 +79,22 @@ void EveryChangeHasItsRow(const fs::path& data, const Outcome& r) {
 // byte longer) that changed shows its old time in exactly one changed row.
 void ChangedRowsShowTheChangedFilesOldTimes(const fs::path& data, const Outcome& r) {
   int changed[3] = {}, shown[2] = {};
-  for (const auto& e : fs::directory_iterator(data)) {
+  for (const auto& e : fs::directory_iterator(data))
     if (e.path().filename() != "signed.exe" && e.is_regular_file() && Mtime(e) == kSigned)
       ++changed[std::min<std::uintmax_t>(2, e.file_size() - fs::file_size(data / "signed.exe"))];
-  }
   std::istringstream rows(r.out);
-  for (std::string row; std::getline(rows, row);) {
-    const bool changedRow = row.find("\t-\t") == row.npos;
-    for (int k : {0, 1}) shown[k] += changedRow && row.find(k ? "\t2002/" : "\t2001/") != row.npos;
-  }
+  for (std::string row; std::getline(rows, row);)
+    for (int k : {0, 1})
+      shown[k] += row.find("\t-\t") == row.npos && row.find(k ? "\t2002/" : "\t2001/") != row.npos;
   EXPECT_GT(changed[0] + changed[1], 0);
   EXPECT_EQ(shown[0], changed[0]);
   EXPECT_EQ(shown[1], changed[1]);
+}
+
+void WriteLateFile(const fs::path& data, const Outcome&) {
+  SignatureOptions late;
+  late.signingTime = UtcTime("490101000000Z");
+  WriteFile(data / "late.exe", BuildSignedPe(late));
 }
 
 Outcome RunScript(const HostileCase& c, const fs::path& root) {
@@ -223,8 +227,7 @@ const HostileCase kCases[] = {
     {"ReadOnlyMount",
      "exec unshare -m sh -c 'mount --bind $D $D && mount -o remount,bind,ro $D && exec $B $D'", 0,
      "", false, nullptr, kRoot, 0, true},
-    // 11: a link in the folder is not followed (its row says "-", a record
-    // says why); a link chosen by name is.
+    // 11: a link in the folder is not followed (a "-" and a record); one chosen by name is.
     {"LinksInTheFolderAreNotFollowed",
      "cp -p $D/signed.exe o.exe && ln -s $PWD/o.exe $D/l.exe && ln -s $PWD $D/dir && "
      "ln -s /nowhere $D/gone && $B $D >/dev/null && [ $(stat -c %Y o.exe) = " +
@@ -234,8 +237,7 @@ const HostileCase kCases[] = {
        EXPECT_EQ(Count(r.log, kRecord72), 3);
        EXPECT_EQ(Mtime(data / "../work/o.exe"), kSigned);
      }},
-    // 12: entries swapped between listing and stamping (renameat2's
-    // RENAME_EXCHANGE, each log write slowed to 2 ms): see the check.
+    // 12: entries swapped (renameat2's RENAME_EXCHANGE) while each log write takes 2 ms.
     {"SwapsBetweenListingAndStamping",
      "for i in $(seq 20); do cp $D/signed.exe $D/a$i && (cat $D/signed.exe; echo) >$D/b$i && "
      "touch -d 2001-06-01 $D/a$i && touch -d 2002-06-01 $D/b$i; done; python3 -c '" +
@@ -248,22 +250,13 @@ const HostileCase kCases[] = {
     {"TimeTheFileSystemCannotHold",
      "truncate -s 8M img && mkfs.ext4 -q -I 128 img 2>/dev/null && mkdir m && exec unshare -m "
      "sh -c 'mount -o loop img m && mkdir m/x && cp -p $D/late.exe m/x && TZ=UTC0 exec $B m/x'",
-     0,
-     "",
-     {},
+     0, "", std::nullopt,
      [](auto&, const Outcome& r) {
        EXPECT_EQ(Count(r.out, "late.exe\t2022/06/01 00:00:00\t2038/01/19 03:14:07\t"), 1);
+       EXPECT_EQ(Count(r.log, kRecord420), 1);
      },
-     std::string(kRoot) + " && command -v mkfs.ext4 && test -e /dev/loop-control",
-     0,
-     false,
-     [](auto& data, auto&) {
-       SignatureOptions late;
-       late.signingTime = UtcTime("490101000000Z");
-       WriteFile(data / "late.exe", BuildSignedPe(late));
-     }},
-    // 14: the argument as the kernel resolves it: "link/.." as the parent of
-    // the link's target, an absolute path beyond PATH_MAX.
+     std::string(kRoot) + " && test -e /dev/loop-control", 0, false, WriteLateFile},
+    // 14: arguments as the kernel resolves them: "link/..", an absolute path beyond PATH_MAX.
     {"ArgumentsAsTheKernelResolvesThem",
      "mkdir $D/sub && ln -s $D/sub ln && $B ln/../signed.exe && W=$PWD && L=$(printf %0200d 0) && "
      "cd $D && for i in $(seq 25); do mkdir $L && cd -P $L; done && cp $D/signed.exe . && "
@@ -273,9 +266,8 @@ const HostileCase kCases[] = {
        EXPECT_EQ(Count(r.out) - Count(r.out, "\t-\t"), 6);
        EXPECT_EQ(Count(r.out, "/ln/..\n"), 1);
      }},
-    // 15: a 15 MB signature of 2 million attributes within a 60 MB data limit:
-    // its 64 MB signer information is refused; within 10 MB its query fails
-    // for want of memory; the run goes on. (Wine cannot start under a limit.)
+    // 15: a 15 MB signature of 2 million attributes: its 64 MB signer information is refused
+    // within 60 MB, its query fails within 10 MB. (Wine cannot start under such a limit.)
     {"ACraftedFileCannotExhaustMemory",
      "(ulimit -d 60000 && exec $B $D >/dev/null) && ulimit -d 10000 && exec $B $D", 0, "", true,
      [](auto&, const Outcome& r) {
