@@ -246,8 +246,7 @@ const HostileCase kCases[] = {
          "' $D & sleep 0.2; LD_PRELOAD=$P ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 "
          "$B $D; kill $!",
      0, "", true, ChangedRowsShowTheChangedFilesOldTimes},
-    // 13: a file system that cannot hold the signing time (ext4, 128-byte
-    // inodes: 2038): the row shows what the file holds, a record says so.
+    // 13: the row shows what a file system that cannot hold the time holds (ext4 -I 128: 2038).
     {"TimeTheFileSystemCannotHold",
      "truncate -s 8M img && mkfs.ext4 -q -I 128 img 2>/dev/null && mkdir m && exec unshare -m "
      "sh -c 'mount -o loop img m && mkdir m/x && cp -p $D/late.exe m/x && TZ=UTC0 exec $B m/x'",
@@ -291,7 +290,7 @@ class HostileFolder : public ::testing::TestWithParam<HostileCase> {};
 TEST_P(HostileFolder, NothingHangsNothingIsLostEveryFailureIsSaid) {
   const HostileCase& c = GetParam();
   if (!c.needs.empty() && std::system(("(" + c.needs + ") >/dev/null 2>&1").c_str()) != 0) {
-    GTEST_SKIP() << "the machine cannot build this (" << c.needs << " fails; needs root)";
+    GTEST_SKIP() << "cannot build this here (" << c.needs << " fails: no root, or sanitizers)";
   }
   TempDir root;
   const fs::path data = root / "data";
