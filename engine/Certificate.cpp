@@ -83,7 +83,7 @@ void CCertificate::ReportError(LPCWSTR pszMessage, int nSite) {
         << std::endl;
 }
 
-void CCertificate::ReportAllocationFailure(LPCWSTR pszMessage, int nSite) {
+void CCertificate::ReportMessage(LPCWSTR pszMessage, int nSite) {
   if (!m_log.is_open()) return;
   WriteSiteLine(m_log, nSite);
   m_log << pszMessage << std::endl;
@@ -187,16 +187,30 @@ BOOL CCertificate::ReadSigningTime(FILETIME* pSigningTime) {
 }
 
 BOOL CCertificate::StampFileTime() {
-  HANDLE hFile = CreateFileW(m_strFile.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Reading the times back takes the right to read attributes as well.
+  HANDLE hFile = CreateFileW(m_strFile.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (hFile == INVALID_HANDLE_VALUE) return FALSE;
 
   FILETIME signingTime{};
-  if (!ReadSigningTime(&signingTime)) {
-    CloseHandle(hFile);
-    return FALSE;
+  FILETIME oldTime{};
+  // The old time comes from the very file that is stamped, just before.
+  BOOL stamped = ReadSigningTime(&signingTime) && GetFileTime(hFile, nullptr, nullptr, &oldTime) &&
+                 SetFileTime(hFile, nullptr, nullptr, &signingTime);
+  if (stamped) {
+    m_ftOldTime = oldTime;
+    m_ftSigningTime = signingTime;
+    FILETIME newTime{};
+    if (!GetFileTime(hFile, nullptr, nullptr, &newTime)) {
+      ReportError(L"GetFileTime failed with ErrorCode", 418);
+    } else {
+      m_ftNewTime = newTime;
+      if (newTime.dwLowDateTime != signingTime.dwLowDateTime ||
+          newTime.dwHighDateTime != signingTime.dwHighDateTime) {
+        ReportMessage(L"Time read back differs from the signing time.", 420);
+      }
+    }
   }
-  const BOOL stamped = SetFileTime(hFile, nullptr, nullptr, &signingTime);
   CloseHandle(hFile);
   return stamped;
 }

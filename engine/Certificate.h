@@ -53,7 +53,10 @@ class CCertificate {
   BOOL ReadSigningTime(FILETIME* pSigningTime);
   // Opens m_strFile for attribute writing and sets its last-write time to the
   // signing time; creation and access times and the content stay as they
-  // are. FALSE without a record when the file cannot be opened or stamped.
+  // are. Through the same handle it reads the time the file held just before
+  // (m_ftOldTime) and the time it holds after (m_ftNewTime), which a file
+  // system that cannot store the signing time keeps otherwise: a record says
+  // so. FALSE without a record when the file cannot be opened or stamped.
   BOOL StampFileTime();
   // Writes an error record with the thread's last-error code, if the log is
   // open.
@@ -73,10 +76,19 @@ class CCertificate {
   // An RFC 3161 token's genTime or a nested signature's time (UTC, 100 ns).
   std::optional<FILETIME> m_ftModernTimestamp;
   veltrano::LogStream m_log;
+  // Set by a StampFileTime that returned nonzero, at full precision (UTC):
+  // the last-write time read through the stamping handle just before the
+  // stamp, the time asked for, and the time read back after it (none when it
+  // could not be read).
+  FILETIME m_ftOldTime{};
+  FILETIME m_ftSigningTime{};
+  std::optional<FILETIME> m_ftNewTime;
 
  private:
   // A heap request failed: the site line and the message alone.
-  void ReportAllocationFailure(LPCWSTR pszMessage, int nSite);
+  void ReportAllocationFailure(LPCWSTR pszMessage, int nSite) { ReportMessage(pszMessage, nSite); }
+  // A record without a code: the site line and the message alone.
+  void ReportMessage(LPCWSTR pszMessage, int nSite);
 
   // engine/ModernTimestamp.cpp. Each gives kNone when the attribute it reads
   // is missing, kTime with the time, or kStop when the chain ends there.

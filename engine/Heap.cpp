@@ -1,6 +1,5 @@
 #include "engine/Heap.h"
 
-#include <cstdint>
 #include <cstdlib>
 
 namespace veltrano {
@@ -9,7 +8,7 @@ AllocationGate g_gate = nullptr;
 }
 
 void* AllocateBlock(std::size_t bytes) {
-  if (bytes > static_cast<std::size_t>(PTRDIFF_MAX)) return nullptr;
+  if (bytes > kMaxBlockBytes) return nullptr;
   if (g_gate != nullptr && !g_gate(bytes)) return nullptr;
   // Zero-filled, so a field the platform leaves unwritten reads as empty,
   // never as a stray pointer (Wine leaves an ASCII file link's choice and an

@@ -10,9 +10,13 @@
 
 namespace veltrano {
 
+// No block is larger than this. A structure the platform decodes from a
+// signature takes a few KiB; this bounds what one crafted file can make the
+// inspector hold (its three structures at most) whatever the platform reports.
+inline constexpr std::size_t kMaxBlockBytes = std::size_t{16} << 20;
+
 // A block of exactly `bytes` zero bytes, or null when none can be had. Requests
-// larger than any object can be (above PTRDIFF_MAX) fail without asking the
-// system allocator.
+// larger than kMaxBlockBytes fail without asking the system allocator.
 void* AllocateBlock(std::size_t bytes);
 
 // Releases a block from AllocateBlock; null does nothing.

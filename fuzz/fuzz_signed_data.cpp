@@ -10,12 +10,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!decoded) return 0;
   unsigned sum = 0;
   sum += veltrano::fuzz::Touch(decoded->certificates.data(), decoded->certificates.size());
-  for (const auto& signer : decoded->signers) {
+  for (std::size_t i = 0; i < decoded->signerCount; ++i) {
+    const auto signer = veltrano::pkcs7::SignerAt(*decoded, i);
     sum += veltrano::fuzz::Touch(signer.issuer.data(), signer.issuer.size());
-    for (const auto& attr : signer.authenticatedAttributes) {
-      veltrano::pkcs7::ForEachValue(
-          attr, [&sum](veltrano::ByteView v) { sum += veltrano::fuzz::Touch(v.data(), v.size()); });
-    }
+    veltrano::pkcs7::ForEachAttribute(
+        signer.authenticatedAttributes, [&sum](const veltrano::pkcs7::Attribute& attr) {
+          veltrano::pkcs7::ForEachValue(attr, [&sum](veltrano::ByteView v) {
+            sum += veltrano::fuzz::Touch(v.data(), v.size());
+          });
+        });
   }
   return static_cast<int>(sum & 0);
 }

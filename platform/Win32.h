@@ -24,6 +24,11 @@
 
 #include <ctime>
 
+// MinGW-w64's winerror.h lacks this code (681: the open stopped at a link).
+#ifndef ERROR_STOPPED_ON_SYMLINK
+#define ERROR_STOPPED_ON_SYMLINK 681L
+#endif
+
 #else  // !_WIN32
 
 #include <cstddef>
@@ -85,6 +90,7 @@ using __time64_t = std::int64_t;
 #define ERROR_FILENAME_EXCED_RANGE 206UL
 #define ERROR_FILE_TOO_LARGE 223UL
 #define ERROR_MORE_DATA 234UL
+#define ERROR_STOPPED_ON_SYMLINK 681UL
 #define ERROR_CANT_RESOLVE_FILENAME 1921UL
 
 #define S_OK (static_cast<HRESULT>(0x00000000L))
@@ -156,6 +162,13 @@ using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
 #define FILE_ATTRIBUTE_NORMAL 0x00000080UL
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400UL
 
+// A search record's dwReserved0 holds the reparse tag of a reparse point.
+// Name surrogates (links and junctions) name another file; others (cloud
+// placeholders, deduplicated files) are the file itself.
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003UL
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CUL
+#define IsReparseTagNameSurrogate(_tag) (((_tag)&0x20000000))
+
 #define FILE_READ_ATTRIBUTES 0x0080UL
 #define FILE_WRITE_ATTRIBUTES 0x0100UL
 #define GENERIC_READ 0x80000000UL
@@ -176,6 +189,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
                  const FILETIME* lpLastWriteTime);
+BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                 LPFILETIME lpLastWriteTime);
 BOOL CloseHandle(HANDLE hObject);
 
 DWORD GetLastError();

@@ -7,14 +7,13 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "engine/LogStream.h"
 #include "platform/WideText.h"
+#include "run/ArgumentPath.h"
 #include "run/ConsoleOutput.h"
 #include "run/HeadlessRun.h"
 #include "run/RowOutput.h"
@@ -67,16 +66,6 @@ std::string BytesOf(const BatchArgument& arg) { return BytesFromWideReplacing(Wi
 
 bool Is(const BatchArgument& arg, std::string_view ascii) {
   return arg.size() == ascii.size() && std::equal(arg.begin(), arg.end(), ascii.begin());
-}
-
-// The path as a chooser reports it: absolute, without "." or ".." steps and
-// without a trailing separator (except the root itself).
-std::filesystem::path ChooserPath(const BatchArgument& arg, std::error_code& ec) {
-  std::filesystem::path path = std::filesystem::absolute(arg, ec);
-  if (ec) return {};
-  path = path.lexically_normal();  // also makes every separator the preferred one
-  if (path.has_relative_path() && !path.has_filename()) path = path.parent_path();
-  return path;
 }
 
 // Prints the header, runs the change-time command and says how it ended;
@@ -144,19 +133,15 @@ int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, s
   if (paths.size() > 1) return Fail(err, "只能指定一个路径（用 --help 查看用法）");
 
   const BatchArgument& arg = paths.front();
-  std::error_code ec;
-  const std::filesystem::file_status st =
-      arg.empty() ? std::filesystem::file_status(std::filesystem::file_type::not_found)
-                  : std::filesystem::status(arg, ec);
-  if (st.type() == std::filesystem::file_type::not_found) {
+  const ArgumentPath chosen = ResolveArgumentPath(arg);
+  if (chosen.status == ArgumentPath::Status::kMissing) {
     return Fail(err, "路径不存在：" + BytesOf(arg));
   }
-  if (ec || st.type() == std::filesystem::file_type::none) {
+  if (chosen.status != ArgumentPath::Status::kFound) {
     return Fail(err, "无法访问路径：" + BytesOf(arg));
   }
-  const bool isFolder = std::filesystem::is_directory(st);
-  const std::filesystem::path path = ChooserPath(arg, ec);
-  if (ec) return Fail(err, "无法访问路径：" + BytesOf(arg));
+  const bool isFolder = chosen.isFolder;
+  const std::filesystem::path& path = chosen.path;
 
   HoldClosedStandardStreams();
   const StopSignals stopSignals;

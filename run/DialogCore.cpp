@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cwchar>
+#include <new>
 
 #include "engine/LogStream.h"
 #include "platform/ChosenFile.h"
@@ -29,6 +30,13 @@ int WidthOf(const TextExtent& extent) {
 
 bool IsDotEntry(const WIN32_FIND_DATAW& data) {
   return std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0;
+}
+
+// A link or junction: a reparse point that names another file. Other reparse
+// points (cloud placeholders, deduplicated files) are the file itself.
+bool IsLink(const WIN32_FIND_DATAW& data) {
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(data.dwReserved0);
 }
 
 // The record's name up to its terminator, never past the field.
@@ -178,7 +186,13 @@ void CVeltranoDlgCore::WalkPath() {
   do {
     const bool isDirectory = (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!isDirectory || !IsDotEntry(findData)) {
-      const BOOL stamped = ProcessFile(findData);
+      BOOL stamped = FALSE;
+      // Memory that runs out in one entry ends that entry, not the run (the
+      // platform's calls fail with a record where their memory ran out).
+      try {
+        stamped = ProcessFile(findData);
+      } catch (const std::bad_alloc&) {
+      }
       if (!OnEntryDone(stamped)) break;
     }
   } while (FindNextFileW(search.get(), &findData));
@@ -217,10 +231,15 @@ BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificat
   }
 
   BOOL stamped = FALSE;
-  if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, certificate.m_strFile.c_str(), kQueryContent,
-                        kQueryFormat, 0, &certificate.m_dwEncoding, &certificate.m_dwContentType,
-                        &certificate.m_dwFormatType, &certificate.m_hStore, &certificate.m_hMsg,
-                        nullptr)) {
+  if (m_strFileName.empty() && IsLink(findData)) {
+    // A link in a walked folder is not followed, so that nothing outside the
+    // folder changes; a file chosen by name is followed, since it was named.
+    SetLastError(static_cast<DWORD>(ERROR_STOPPED_ON_SYMLINK));
+    certificate.ReportError(L"Link not followed with ErrorCode", 72);
+  } else if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, certificate.m_strFile.c_str(), kQueryContent,
+                               kQueryFormat, 0, &certificate.m_dwEncoding,
+                               &certificate.m_dwContentType, &certificate.m_dwFormatType,
+                               &certificate.m_hStore, &certificate.m_hMsg, nullptr)) {
     certificate.ReportError(L"CryptQueryObject failed with ErrorCode", 74);
   } else if (certificate.ReadSignerInfo() && certificate.ReadOpusInfo() &&
              certificate.ReadTimestamp(m_bIncludeRfc3161)) {
@@ -229,9 +248,12 @@ BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificat
 
   if (row != -1) {
     if (stamped) {
-      FILETIME signingTime{};
-      certificate.ReadSigningTime(&signingTime);
-      SetTimeCell(row, 2, signingTime);
+      // The times the stamped file held before and holds now, as read through
+      // the handle that stamped it; a time that could not be read back
+      // leaves its cell empty.
+      SetTimeCell(row, 1, certificate.m_ftOldTime);
+      FitColumnToCell(row, 1);
+      if (certificate.m_ftNewTime) SetTimeCell(row, 2, *certificate.m_ftNewTime);
     } else {
       list.SetItemText(row, 2, L"-");
     }

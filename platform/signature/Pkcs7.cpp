@@ -3,7 +3,6 @@
 #include <array>
 
 #include "platform/FileTimes.h"
-#include "platform/WideText.h"
 
 namespace veltrano::pkcs7 {
 namespace {
@@ -41,71 +40,31 @@ Result<Algorithm> DecodeAlgorithm(Reader& reader) {
   return alg;
 }
 
-Result<std::vector<Attribute>> DecodeAttributes(const Reader& parent, const Element& set) {
-  std::vector<Attribute> out;
-  std::size_t count = 0;
-  for (Reader r = parent.Enter(set); !r.AtEnd() && r.Next(); ++count) {
-  }
-  out.reserve(count);
-  Reader r = parent.Enter(set);
-  while (!r.AtEnd()) {
+// Checks every Attribute of a SET OF Attribute: SEQUENCE { OID, SET OF ANY }.
+Result<AttributeList> DecodeAttributes(const Reader& parent, const Element& set) {
+  AttributeList out{set.content, 0};
+  for (Reader r = parent.Enter(set); !r.AtEnd(); ++out.count) {
     VELTRANO_TRY(seq, r.Expect(tag::kSequence));
     Reader a = r.Enter(*seq);
     VELTRANO_TRY(oid, a.Expect(tag::kOid));
     if (!der::IsValidOid(oid->content)) return Error::kCorrupt;
     VELTRANO_TRY(values, a.Expect(tag::kSet));
     if (!a.AtEnd()) return Error::kCorrupt;
-    Attribute attr;
-    attr.oid = oid->content;
-    attr.values = values->content;
-    Reader v = a.Enter(*values);
-    while (!v.AtEnd()) {
-      VELTRANO_TRY(value, v.Next());
-      ++attr.valueCount;
-    }
-    out.push_back(attr);
+    VELTRANO_TRY(ok, CheckChildren(a, *values));
   }
-  return out;
-}
-
-Result<std::wstring> BmpText(ByteView content) {
-  if (content.size() % 2 != 0) return Error::kCorrupt;
-  std::wstring out;
-  out.reserve(content.size() / 2);
-  const std::size_t units = content.size() / 2;
-  auto unit = [&content](std::size_t i) -> char32_t {
-    return static_cast<char32_t>((content.data()[2 * i] << 8) | content.data()[2 * i + 1]);
-  };
-  for (std::size_t i = 0; i < units; ++i) {
-    const char32_t u = unit(i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-      const char32_t low = unit(i + 1);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendWideCodePoint(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
-        ++i;
-        continue;
-      }
-    }
-    // A lone surrogate is kept as the code unit it is.
-    out.push_back(static_cast<wchar_t>(u));
-  }
-  return out;
-}
-
-std::wstring Ia5Text(ByteView content) {
-  std::wstring out;
-  out.reserve(content.size());
-  for (std::size_t i = 0; i < content.size(); ++i) out.push_back(content.data()[i]);
   return out;
 }
 
 // SpcString ::= CHOICE { unicode [0] IMPLICIT BMPString, ascii [1] IMPLICIT
 // IA5String }, the only element of `r`.
-Result<std::wstring> DecodeSpcString(Reader& r) {
+Result<Text> DecodeSpcString(Reader& r) {
   VELTRANO_TRY(e, r.Next());
   if (!r.AtEnd()) return Error::kCorrupt;
-  if (e->tag == tag::ContextPrimitive(0)) return BmpText(e->content);
-  if (e->tag == tag::ContextPrimitive(1)) return Ia5Text(e->content);
+  if (e->tag == tag::ContextPrimitive(0)) {
+    if (e->content.size() % 2 != 0) return Error::kCorrupt;
+    return Text{e->content, true};
+  }
+  if (e->tag == tag::ContextPrimitive(1)) return Text{e->content, false};
   return Error::kBadTag;
 }
 
@@ -117,7 +76,7 @@ Result<Link> DecodeSpcLink(Reader& r) {
   Link link;
   if (e->tag == tag::ContextPrimitive(0)) {
     link.choice = Link::Choice::kUrl;
-    link.text = Ia5Text(e->content);
+    link.text = Text{e->content, false};
   } else if (e->tag == tag::Context(1)) {
     link.choice = Link::Choice::kMoniker;
     Reader m = r.Enter(*e);
@@ -131,7 +90,7 @@ Result<Link> DecodeSpcLink(Reader& r) {
     link.choice = Link::Choice::kFile;
     Reader f = r.Enter(*e);
     VELTRANO_TRY(text, DecodeSpcString(f));
-    link.text = std::move(*text);
+    link.text = *text;
   } else {
     return Error::kBadTag;
   }
@@ -169,7 +128,7 @@ Result<SignerInfo> DecodeSignerInfo(Reader& reader) {
   VELTRANO_TRY(auth, r.Optional(tag::Context(0)));
   if (*auth) {
     VELTRANO_TRY(attrs, DecodeAttributes(r, **auth));
-    si.authenticatedAttributes = std::move(*attrs);
+    si.authenticatedAttributes = *attrs;
   }
 
   VELTRANO_TRY(encryption, DecodeAlgorithm(r));
@@ -181,7 +140,7 @@ Result<SignerInfo> DecodeSignerInfo(Reader& reader) {
   VELTRANO_TRY(unauth, r.Optional(tag::Context(1)));
   if (*unauth) {
     VELTRANO_TRY(attrs, DecodeAttributes(r, **unauth));
-    si.unauthenticatedAttributes = std::move(*attrs);
+    si.unauthenticatedAttributes = *attrs;
   }
   if (!r.AtEnd()) return Error::kCorrupt;
   return si;
@@ -246,13 +205,20 @@ Result<SignedData> DecodeSignedData(ByteView data) {
   }
 
   VELTRANO_TRY(signerInfos, sd.Expect(tag::kSet));
-  Reader s = sd.Enter(*signerInfos);
-  while (!s.AtEnd()) {
+  out.signerInfos = signerInfos->content;
+  for (Reader s = sd.Enter(*signerInfos); !s.AtEnd(); ++out.signerCount) {
     VELTRANO_TRY(signer, DecodeSignerInfo(s));
-    out.signers.push_back(std::move(*signer));
+    if (out.signerCount == 0) out.firstSigner = *signer;
   }
   if (!sd.AtEnd()) return Error::kCorrupt;
   return out;
+}
+
+SignerInfo SignerAt(const SignedData& data, std::size_t index) {
+  if (index == 0) return data.firstSigner;
+  Reader s(data.signerInfos);
+  for (std::size_t i = 0; i < index; ++i) s.Next();
+  return *DecodeSignerInfo(s);
 }
 
 Result<OpusInfo> DecodeOpusInfo(ByteView data) {
@@ -265,19 +231,19 @@ Result<OpusInfo> DecodeOpusInfo(ByteView data) {
   if (*name) {
     Reader n = r.Enter(**name);
     VELTRANO_TRY(text, DecodeSpcString(n));
-    info.programName = std::move(*text);
+    info.programName = *text;
   }
   VELTRANO_TRY(moreInfo, r.Optional(tag::Context(1)));
   if (*moreInfo) {
     Reader m = r.Enter(**moreInfo);
     VELTRANO_TRY(link, DecodeSpcLink(m));
-    info.moreInfo = std::move(*link);
+    info.moreInfo = *link;
   }
   VELTRANO_TRY(publisher, r.Optional(tag::Context(2)));
   if (*publisher) {
     Reader p = r.Enter(**publisher);
     VELTRANO_TRY(link, DecodeSpcLink(p));
-    info.publisherInfo = std::move(*link);
+    info.publisherInfo = *link;
   }
   if (!r.AtEnd()) return Error::kCorrupt;
   return info;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -114,9 +115,16 @@ class FlatBlock {
     return p;
   }
 
-  LPWSTR Text(const std::wstring& text) {
-    auto* p = static_cast<wchar_t*>(Reserve((text.size() + 1) * sizeof(wchar_t)));
-    if (p != nullptr) std::memcpy(p, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  // The text as wide characters with a terminator, converted straight into
+  // place (measured by counting them).
+  LPWSTR Text(const pkcs7::Text& text) {
+    std::size_t length = 0;
+    pkcs7::ForEachWideChar(text, [&length](wchar_t) { ++length; });
+    auto* p = static_cast<wchar_t*>(Reserve((length + 1) * sizeof(wchar_t)));
+    if (p == nullptr) return nullptr;
+    wchar_t* out = p;
+    pkcs7::ForEachWideChar(text, [&out](wchar_t c) { *out++ = c; });
+    *out = L'\0';
     return p;
   }
 
@@ -139,25 +147,27 @@ CRYPT_ALGORITHM_IDENTIFIER PlaceAlgorithm(FlatBlock& block, const pkcs7::Algorit
   return out;
 }
 
-CRYPT_ATTRIBUTES PlaceAttributes(FlatBlock& block, const std::vector<pkcs7::Attribute>& attrs) {
-  CRYPT_ATTRIBUTES out{static_cast<DWORD>(attrs.size()), nullptr};
-  if (attrs.empty()) return out;
-  out.rgAttr = block.Take<CRYPT_ATTRIBUTE>(attrs.size());
-  for (std::size_t i = 0; i < attrs.size(); ++i) {
+CRYPT_ATTRIBUTES PlaceAttributes(FlatBlock& block, const pkcs7::AttributeList& attrs) {
+  CRYPT_ATTRIBUTES out{static_cast<DWORD>(attrs.count), nullptr};
+  if (attrs.count == 0) return out;
+  out.rgAttr = block.Take<CRYPT_ATTRIBUTE>(attrs.count);
+  std::size_t i = 0;
+  pkcs7::ForEachAttribute(attrs, [&](const pkcs7::Attribute& a) {
     CRYPT_ATTRIBUTE attr{};
-    attr.pszObjId = block.OidText(attrs[i].oid);
-    attr.cValue = static_cast<DWORD>(attrs[i].valueCount);
-    if (attrs[i].valueCount != 0) {
-      attr.rgValue = block.Take<CRYPT_ATTR_BLOB>(attrs[i].valueCount);
+    attr.pszObjId = block.OidText(a.oid);
+    attr.cValue = static_cast<DWORD>(a.valueCount);
+    if (a.valueCount != 0) {
+      attr.rgValue = block.Take<CRYPT_ATTR_BLOB>(a.valueCount);
       std::size_t v = 0;
-      pkcs7::ForEachValue(attrs[i], [&](ByteView value) {
+      pkcs7::ForEachValue(a, [&](ByteView value) {
         const CRYPT_ATTR_BLOB blob = block.Blob(value);
         if (attr.rgValue != nullptr) attr.rgValue[v] = blob;
         ++v;
       });
     }
     if (out.rgAttr != nullptr) out.rgAttr[i] = attr;
-  }
+    ++i;
+  });
   return out;
 }
 
@@ -253,20 +263,27 @@ StructType StructTypeOf(LPCSTR lpszStructType) {
 // Opens the regular file `path` names for reading, with its status in `st`;
 // nothing, with the last error set, for anything else. Only a regular file is
 // opened: its type is known before the open, so no FIFO, socket or device is
-// ever opened (which could release a writer waiting on a FIFO, or start a
+// opened as such (which could release a writer waiting on a FIFO, or start a
 // device). The status is the one the search has just read for this entry when
-// it was (the listed entry, EntryContext.h), and is read here otherwise. The
-// open is non-blocking in case the entry is swapped for a FIFO meanwhile (a
-// read from anything but a regular file then fails). O_NOATIME keeps the read
-// from touching the access time where the system allows it (to the owner).
+// it was (the listed entry, EntryContext.h), and is read here otherwise. An
+// entry that is swapped for something else in the instant between that
+// status and the open can still be opened: the open is non-blocking, a link
+// in the place of a listed entry is not followed, and a FIFO opened so is
+// never read (pread refuses one). No open flag keeps a FIFO's open
+// from releasing a writer waiting on it; only opening the entry as a path
+// first and reopening that very file through /proc would, at two more system
+// calls per entry. O_NOATIME keeps the read from touching the access time
+// where the system allows it (to the owner).
 veltrano::UniqueFd OpenRegularFile(const std::string& path, struct stat& st) {
   std::optional<veltrano::PathAt> at;
   int dir = AT_FDCWD;
   const char* name = nullptr;
+  int noFollow = 0;
   if (const auto listed = veltrano::EntryContext::OfThisThread().TakeListed(path)) {
     dir = listed->dirFd;
     name = listed->name;
     st = listed->st;
+    noFollow = O_NOFOLLOW;
   } else {
     at.emplace(path);
     if (at->error() != 0) return Failed(veltrano::OpenErrorFromErrno(at->error(), path));
@@ -276,12 +293,33 @@ veltrano::UniqueFd OpenRegularFile(const std::string& path, struct stat& st) {
   }
   if (S_ISDIR(st.st_mode)) return Failed(ERROR_ACCESS_DENIED);
   if (!S_ISREG(st.st_mode)) return Failed(CRYPT_E_NO_MATCH);
-  const int flags =
-      O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | noFollow |
+                    (veltrano::MayActAsOwner(st) ? O_NOATIME : 0);
   veltrano::UniqueFd file(::openat(dir, name, flags));
   if (!file && errno == EPERM) file.reset(::openat(dir, name, flags & ~O_NOATIME));
   if (!file) return Failed(veltrano::OpenErrorFromErrno(errno, path));
   return file;
+}
+
+// Decodes `encoded` as a T and delivers it placed. The decode of the size
+// query is kept for the fetch that follows (EntryContext.h) when the input is
+// small enough to keep a copy of; a larger one is decoded again instead.
+template <typename T, typename Decode, typename Place>
+BOOL DecodeAndDeliver(ByteView encoded, Decode decode, Place place, void* pvStructInfo,
+                      DWORD* pcbStructInfo) {
+  veltrano::EntryContext& context = veltrano::EntryContext::OfThisThread();
+  veltrano::Decoded<T>* kept = context.FindDecoded<T>(encoded);
+  std::optional<veltrano::Decoded<T>> unkept;
+  if (kept == nullptr) {
+    auto value = decode(encoded);
+    if (!value) return Fail(CodeOf(value.error()));
+    kept = veltrano::EntryContext::Keeps(encoded)
+               ? &context.KeepDecoded(encoded, std::move(*value))
+               : &unkept.emplace(veltrano::Decoded<T>{std::move(*value)});
+  }
+  const T& value = kept->value;
+  return Deliver([&](FlatBlock& block) { place(block, value); }, pvStructInfo, pcbStructInfo,
+                 &kept->placedSize);
 }
 
 }  // namespace
@@ -289,7 +327,7 @@ veltrano::UniqueFd OpenRegularFile(const std::string& path, struct stat& st) {
 BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpectedContentTypeFlags,
                       DWORD dwExpectedFormatTypeFlags, DWORD /*dwFlags*/,
                       DWORD* pdwMsgAndCertEncodingType, DWORD* pdwContentType, DWORD* pdwFormatType,
-                      HCERTSTORE* phCertStore, HCRYPTMSG* phMsg, const void** ppvContext) {
+                      HCERTSTORE* phCertStore, HCRYPTMSG* phMsg, const void** ppvContext) try {
   if (pvObject == nullptr) return Fail(E_INVALIDARG);
   if (dwObjectType != CERT_QUERY_OBJECT_FILE && dwObjectType != CERT_QUERY_OBJECT_BLOB) {
     return Fail(E_INVALIDARG);
@@ -342,6 +380,10 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
     *phMsg = message.release();
   }
   return TRUE;
+} catch (const std::bad_alloc&) {
+  // Memory for this file's signature ran out: the file is not read, the
+  // caller goes on.
+  return Fail(E_OUTOFMEMORY);
 }
 
 BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
@@ -350,15 +392,14 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
     return Fail(E_INVALIDARG);
   }
   auto* message = static_cast<Message*>(hCryptMsg);
-  const auto& signers = message->data.signers;
   switch (dwParamType) {
     case CMSG_SIGNER_INFO_PARAM: {
-      if (dwIndex >= signers.size()) return Fail(CRYPT_E_INVALID_INDEX);
-      const pkcs7::SignerInfo& si = signers[dwIndex];
-      auto& sizes = message->signerInfoSizes;
-      sizes.resize(signers.size());
+      if (dwIndex >= message->data.signerCount) return Fail(CRYPT_E_INVALID_INDEX);
+      const pkcs7::SignerInfo si = pkcs7::SignerAt(message->data, dwIndex);
+      if (message->measuredSigner != dwIndex) message->measuredSize = 0;
+      message->measuredSigner = dwIndex;
       return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvData, pcbData,
-                     &sizes[dwIndex]);
+                     &message->measuredSize);
     }
     default:
       return veltrano::GetContentParam(*message, dwParamType, pvData, pcbData);
@@ -367,7 +408,7 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
 
 BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
                        DWORD cbEncoded, DWORD /*dwFlags*/, void* pvStructInfo,
-                       DWORD* pcbStructInfo) {
+                       DWORD* pcbStructInfo) try {
   if (pcbStructInfo == nullptr) return Fail(E_INVALIDARG);
   // No decoder is installed for other encodings or types; the platform
   // reports the failed lookup of one as ERROR_FILE_NOT_FOUND.
@@ -380,30 +421,17 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
   if (pbEncoded == nullptr) return Fail(E_INVALIDARG);
   const ByteView encoded(pbEncoded, cbEncoded);
 
-  veltrano::EntryContext& context = veltrano::EntryContext::OfThisThread();
   switch (type) {
-    case StructType::kSignerInfo: {
-      auto* kept = context.FindDecoded<pkcs7::SignerInfo>(encoded);
-      if (kept == nullptr) {
-        auto si = pkcs7::DecodeSignerInfo(encoded);
-        if (!si) return Fail(CodeOf(si.error()));
-        kept = &context.KeepDecoded(encoded, std::move(*si));
-      }
-      const pkcs7::SignerInfo& si = kept->value;
-      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvStructInfo,
-                     pcbStructInfo, &kept->placedSize);
-    }
-    case StructType::kOpusInfo: {
-      auto* kept = context.FindDecoded<pkcs7::OpusInfo>(encoded);
-      if (kept == nullptr) {
-        auto opus = pkcs7::DecodeOpusInfo(encoded);
-        if (!opus) return Fail(CodeOf(opus.error()));
-        kept = &context.KeepDecoded(encoded, std::move(*opus));
-      }
-      const pkcs7::OpusInfo& opus = kept->value;
-      return Deliver([&opus](FlatBlock& block) { PlaceOpusInfo(block, opus); }, pvStructInfo,
-                     pcbStructInfo, &kept->placedSize);
-    }
+    case StructType::kSignerInfo:
+      return DecodeAndDeliver<pkcs7::SignerInfo>(
+          encoded, [](ByteView in) { return pkcs7::DecodeSignerInfo(in); },
+          [](FlatBlock& block, const pkcs7::SignerInfo& si) { PlaceSignerInfo(block, si); },
+          pvStructInfo, pcbStructInfo);
+    case StructType::kOpusInfo:
+      return DecodeAndDeliver<pkcs7::OpusInfo>(
+          encoded, pkcs7::DecodeOpusInfo,
+          [](FlatBlock& block, const pkcs7::OpusInfo& opus) { PlaceOpusInfo(block, opus); },
+          pvStructInfo, pcbStructInfo);
     case StructType::kSigningTime: {
       const auto ticks = pkcs7::DecodeUtcTime(encoded);
       if (!ticks) return Fail(CodeOf(ticks.error()));
@@ -418,6 +446,8 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
       break;
   }
   return Fail(ERROR_FILE_NOT_FOUND);
+} catch (const std::bad_alloc&) {
+  return Fail(E_OUTOFMEMORY);
 }
 
 BOOL CryptMsgClose(HCRYPTMSG hCryptMsg) {

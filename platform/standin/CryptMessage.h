@@ -19,7 +19,9 @@ namespace veltrano {
 struct CryptMessage {
   std::vector<std::uint8_t> bytes;
   pkcs7::SignedData data;
-  std::vector<std::size_t> signerInfoSizes;  // as placed, 0 until measured
+  // The signer whose information was measured last, and its size as placed.
+  std::size_t measuredSigner = 0;
+  std::size_t measuredSize = 0;
   HeldFile file;
   // Opened for decoding: true until CryptMsgUpdate has had its bytes.
   bool awaitingBytes = false;

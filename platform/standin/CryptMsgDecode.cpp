@@ -73,7 +73,7 @@ BOOL GetContentParam(const CryptMessage& message, DWORD dwParamType, void* pvDat
           },
           pvData, pcbData);
     case CMSG_SIGNER_COUNT_PARAM: {
-      const auto count = static_cast<DWORD>(data.signers.size());
+      const auto count = static_cast<DWORD>(data.signerCount);
       return Deliver(
           sizeof count, [count](std::uint8_t* p) { std::memcpy(p, &count, sizeof count); }, pvData,
           pcbData);

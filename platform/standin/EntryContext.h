@@ -10,18 +10,18 @@
 // look the path up, read its status, open the file and decode the bytes anew.
 // This context carries what one call found to the next call of that order, on
 // this thread, and so keeps the calls near the system-call floor: a stamped
-// entry costs 12 system calls instead of 15, and nothing is decoded twice.
+// entry costs 14 system calls instead of 17, and nothing is decoded twice.
 //
 //   listed    FindFirstFileW / FindNextFileW -> CryptQueryObject
 //             The entry just handed out: its folder's descriptor, its name and
 //             the status the search read. The query takes it instead of
 //             reading the status again, and opens the file relative to the
-//             folder. Valid while the search that handed it out is open.
-//             Taken once, by a query of exactly the entry's path (the folder,
-//             "/" and the name, or the path an exact search was given); stale
-//             after the search's next entry or its close, and after any query,
-//             which takes it whether or not it matches. A symbolic link is
-//             never handed on (whoever follows it looks the target up).
+//             folder, without following a link. Valid while the search that
+//             handed it out is open. Taken once, by a query of exactly the
+//             entry's path (the folder, "/" and the name, or the path an exact
+//             search was given); stale after the search's next entry or its
+//             close, and after any query, which takes it whether or not it
+//             matches. A symbolic link is never handed on.
 //
 //   queried   CryptQueryObject -> CreateFileW
 //             The regular file a successful query read, still open for
@@ -30,16 +30,18 @@
 //             descriptor over, once one status call has shown that the path
 //             still names that file, instead of opening the file anew and
 //             asking its status (and the query closing it): the time is set on
-//             the very file whose signature was read. Valid while that message
+//             the very file whose signature was read. When the path names
+//             another file by then, that open fails. Valid while that message
 //             is open; taken once; replaced by the next query that gives a
 //             message; stale when its message is closed.
 //
 //   decoded   CryptDecodeObject -> CryptDecodeObject
 //             The signer or publisher information decoded last, with a copy
-//             of its input. A call for the same structure with the same bytes
-//             at the same address (the fetch after a size query) takes it
-//             instead of decoding again. Replaced by the next decode of
-//             anything else. It saves processor time only.
+//             of its input (of at most 64 KiB; a larger one is not kept). A
+//             call for the same structure with the same bytes at the same
+//             address (the fetch after a size query) takes it instead of
+//             decoding again. Replaced by the next decode of anything else. It
+//             saves processor time only.
 //
 // Any other order, another path or input in between, or another thread finds
 // nothing to take and does the whole work itself: slower, never different
@@ -73,7 +75,7 @@ namespace veltrano {
 struct ListedEntry {
   int dirFd;         // the listed folder, or AT_FDCWD
   const char* name;  // relative to dirFd
-  struct stat st;    // as the search read it, following a symbolic link
+  struct stat st;    // as the search read it: the entry's own, never a link's
 };
 
 // The file a query read, as its message keeps it.
@@ -118,7 +120,10 @@ class EntryContext {
   // still holds it; nothing otherwise, and then it stays.
   std::optional<QueriedFile> TakeQueried(std::string_view path);
 
-  // decoded: the decode kept for exactly these bytes as a T, or null.
+  // decoded: whether a decode of `encoded` is kept (a copy of inputs up to
+  // 64 KiB; real ones take a few KiB).
+  static bool Keeps(ByteView encoded) { return encoded.size() <= kMaxKeptBytes; }
+  // The decode kept for exactly these bytes as a T, or null.
   template <typename T>
   Decoded<T>* FindDecoded(ByteView encoded) {
     if (decodedAddress_ != encoded.data() || decodedBytes_.size() != encoded.size() ||
@@ -138,6 +143,8 @@ class EntryContext {
   void Forget(const void* owner);
 
  private:
+  static constexpr std::size_t kMaxKeptBytes = 64 << 10;
+
   struct Listing {
     HandleRef search;
     int dirFd = -1;

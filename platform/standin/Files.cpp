@@ -1,4 +1,4 @@
-// Opening a file for its attributes and setting its times.
+// Opening a file for its attributes, reading and setting its times.
 //
 // A file handle holds an O_PATH descriptor, which reaches the file's metadata
 // and never its contents, or the read-only descriptor of the regular file a
@@ -79,18 +79,19 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
   veltrano::UniqueFd fd;
   struct stat st {};
   bool pathOnly = true;
-  if (auto queried = veltrano::EntryContext::OfThisThread().TakeQueried(*path)) {
-    if (StillNamedBy(*path, queried->st, st)) {
-      fd = std::move(queried->fd);
-      pathOnly = false;
-    }
-  }
-  if (!fd) {
+  auto queried = veltrano::EntryContext::OfThisThread().TakeQueried(*path);
+  if (queried && StillNamedBy(*path, queried->st, st)) {
+    fd = std::move(queried->fd);
+    pathOnly = false;
+  } else {
     const veltrano::PathAt at(*path);
     if (at.error() != 0) return FailOpen(veltrano::OpenErrorFromErrno(at.error(), *path));
     fd.reset(::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC));
     if (!fd) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
     if (::fstat(fd.get(), &st) != 0) return FailOpen(veltrano::ErrorFromErrno(errno));
+    // Another file put in the place of the one just read is not stamped with
+    // a time read from that one's signature.
+    if (queried && !S_ISDIR(st.st_mode)) return FailOpen(ERROR_SHARING_VIOLATION);
   }
   // A folder cannot be opened as a file (no backup semantics are asked for);
   // attribute writing needs the owner's rights and a writable mount.
@@ -152,6 +153,21 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
     result = ::utimensat(AT_FDCWD, procPath.c_str(), times, 0);
   }
   if (result != 0) return Fail(veltrano::ErrorFromErrno(errno));
+  return TRUE;
+}
+
+BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                 LPFILETIME lpLastWriteTime) {
+  if (!veltrano::IsLiveHandle(hFile, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
+  const auto* object = static_cast<const FileObject*>(hFile);
+  // As on Windows, reading times takes the right to read attributes.
+  if ((object->access & FILE_READ_ATTRIBUTES) == 0) return Fail(ERROR_ACCESS_DENIED);
+  struct stat st {};
+  if (::fstat(object->fd.get(), &st) != 0) return Fail(veltrano::ErrorFromErrno(errno));
+  // The status carries no creation time: zero, as in a search record.
+  if (lpCreationTime != nullptr) *lpCreationTime = FILETIME{0, 0};
+  if (lpLastAccessTime != nullptr) *lpLastAccessTime = veltrano::FileTimeOf(st.st_atim);
+  if (lpLastWriteTime != nullptr) *lpLastWriteTime = veltrano::FileTimeOf(st.st_mtim);
   return TRUE;
 }
 

@@ -37,17 +37,6 @@ struct FindState {
   HandleRef handle;      // as registered
 };
 
-// The entry's status, following a symbolic link; a dangling link gives the
-// link's own status. False when the entry has gone. One call for anything
-// but a link.
-bool StatEntry(int dirFd, const char* path, struct stat& st, bool& isLink) {
-  if (fstatat(dirFd, path, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  isLink = S_ISLNK(st.st_mode);
-  struct stat target;
-  if (isLink && fstatat(dirFd, path, &target, 0) == 0) st = target;
-  return true;
-}
-
 // The record's name decoded from the bytes the file system stores; false,
 // leaving the field untouched, when it does not fit.
 bool DecodeFindName(std::string_view bytes, WCHAR (&field)[MAX_PATH]) {
@@ -62,14 +51,19 @@ bool DecodeFindName(std::string_view bytes, WCHAR (&field)[MAX_PATH]) {
   return true;
 }
 
-// Fills everything but the name, which the record already holds.
-void FillRecord(const struct stat& st, bool isLink, WIN32_FIND_DATAW& record) {
+// Fills everything but the name, which the record already holds. A symbolic
+// link is described by its own status, as Windows describes a link: a reparse
+// point with the link's tag (in dwReserved0).
+void FillRecord(const struct stat& st, WIN32_FIND_DATAW& record) {
   const std::wstring_view name(record.cFileName);
   if (S_ISDIR(st.st_mode)) record.dwFileAttributes |= FILE_ATTRIBUTE_DIRECTORY;
   if ((st.st_mode & S_IWUSR) == 0) record.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
   if (name.size() > 1 && name[0] == L'.' && name != L"..")
     record.dwFileAttributes |= FILE_ATTRIBUTE_HIDDEN;
-  if (isLink) record.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if (S_ISLNK(st.st_mode)) {
+    record.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    record.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+  }
   if (record.dwFileAttributes == 0) record.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
 
   record.ftLastWriteTime = FileTimeOf(st.st_mtim);
@@ -88,15 +82,14 @@ bool NextListed(FindState& state, LPWIN32_FIND_DATAW data) {
     const std::string_view name = state.names[state.next++];
     WIN32_FIND_DATAW record{};
     struct stat st;
-    bool isLink = false;
     if (!DecodeFindName(name, record.cFileName) ||
-        !StatEntry(state.dir.get(), name.data(), st, isLink)) {
+        fstatat(state.dir.get(), name.data(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;
     }
-    FillRecord(st, isLink, record);
+    FillRecord(st, record);
     *data = record;
-    // A link's target is looked up again by whoever follows it.
-    if (!isLink) context.Listed(state.handle, state.dir.get(), state.prefix, name, st);
+    // A link is never handed on.
+    if (!S_ISLNK(st.st_mode)) context.Listed(state.handle, state.dir.get(), state.prefix, name, st);
     return true;
   }
   return false;
@@ -150,9 +143,8 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
     return INVALID_HANDLE_VALUE;
   }
   struct stat st;
-  bool isLink = false;
   const PathAt at(path);
-  if (at.error() != 0 || !StatEntry(at.dir(), at.name(), st, isLink)) {
+  if (at.error() != 0 || fstatat(at.dir(), at.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     SetLastError(OpenErrorFromErrno(at.error() != 0 ? at.error() : errno, path));
     return INVALID_HANDLE_VALUE;
   }
@@ -161,7 +153,7 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  FillRecord(st, isLink, record);
+  FillRecord(st, record);
   *data = record;
   auto state = std::make_unique<FindState>();
   state->path = path;
@@ -170,7 +162,7 @@ HANDLE FindExactPath(std::wstring_view pattern, const std::string& path, LPWIN32
   // from the current folder in one piece.
   EntryContext& context = EntryContext::OfThisThread();
   context.ClearListed();
-  if (at.dir() == AT_FDCWD && !isLink) {
+  if (at.dir() == AT_FDCWD && !S_ISLNK(st.st_mode)) {
     context.Listed(search->handle, AT_FDCWD, {}, search->path, st);
   }
   return search;

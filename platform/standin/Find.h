@@ -11,9 +11,10 @@
 // entry is that file or folder itself; no wildcard is expanded.
 // FindChosenFileW (platform/ChosenFile.h) takes every path as an exact one, so
 // a file named "*" is found as itself. Paths longer than PATH_MAX work (see
-// PathAt.h). Attributes and times come from the entry's status, following
-// symbolic links; a dangling link is still listed, with the link's own status.
-// The entry handed out last is lent to the query that follows (EntryContext.h).
+// PathAt.h). Attributes and times come from the entry's own status: as on
+// Windows, a symbolic link is not followed but described as itself, a reparse
+// point whose tag (dwReserved0) is IO_REPARSE_TAG_SYMLINK. The entry handed
+// out last is lent to the query that follows (EntryContext.h).
 #pragma once
 
 #include <string_view>

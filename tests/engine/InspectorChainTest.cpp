@@ -344,6 +344,15 @@ std::vector<ChainCase> ChainCases() {
        .stopsAt = Step::SignerInfo,
        .records = AllocationRecord(105, "Unable to allocate memory for Signer Info."),
        .gate = {.failAt = 1}},
+      // A signer's information beyond any block: refused on both builds alike.
+      {.name = "SignerInfoLargerThanAnyBlock",
+       .sign =
+           [](O& o) {
+             o.extraUnauthenticatedAttributes = {
+                 Attribute("1.2.3", {OctetString(Bytes(kMaxBlockBytes, 0))})};
+           },
+       .stopsAt = Step::SignerInfo,
+       .records = AllocationRecord(105, "Unable to allocate memory for Signer Info.")},
       {.name = "PublisherInfoBlockRefused",
        .stopsAt = Step::OpusInfo,
        .records = AllocationRecord(159, "Unable to allocate memory for Publisher Info."),
@@ -420,6 +429,9 @@ class InspectorChain : public ::testing::TestWithParam<ChainCase> {
         EXPECT_EQ(after.modification.tv_sec, c.stampedAt);
         EXPECT_EQ(after.modification.tv_nsec, c.stampedNanos);
         EXPECT_EQ(result.newTime, TimeTextOfUnix(c.stampedAt));
+        EXPECT_EQ(TicksOf(result.oldTime), TicksOf(FileTimeOf(before.modification)));
+        for (const FILETIME& ft : {result.signingTime, result.readBack.value_or(FILETIME{})})
+          EXPECT_EQ(TicksOf(ft), TicksOf(FileTimeOfUnix(c.stampedAt)) + c.stampedNanos / 100);
       } else {
         EXPECT_EQ(result.stamped, FALSE);
         EXPECT_TRUE(after.modification == before.modification) << "modification time changed";

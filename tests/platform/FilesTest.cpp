@@ -54,10 +54,16 @@ TEST_F(FilesTest, SetsOnlyTheModificationTimeToThe100Nanosecond) {
     SCOPED_TRACE(TicksOf(ft));
     const auto path = MakeFile("stamp.exe");
     const FileStamps before = StampsOf(path);
-    HANDLE h = OpenForAttributes(Wide(path));
+    // The handle reads the times it sets; reading takes FILE_READ_ATTRIBUTES.
+    HANDLE h = OpenForAttributes(Wide(path), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    FILETIME read[2] = {};
+    EXPECT_TRUE(GetFileTime(h, nullptr, nullptr, &read[0])) << GetLastError();
     EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft)) << GetLastError();
+    EXPECT_TRUE(GetFileTime(h, nullptr, nullptr, &read[1])) << GetLastError();
     EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(TicksOf(read[0]), TicksOf(FileTimeOf(before.modification)));
+    EXPECT_EQ(TicksOf(read[1]), TicksOf(ft));
 
     const FileStamps after = StampsOf(path);
     EXPECT_EQ(TicksOf(FileTimeOf(after.modification)), TicksOf(ft));

@@ -27,6 +27,7 @@ struct Listed {
   std::wstring name;
   DWORD attributes;
   FILETIME lastWrite;
+  DWORD reparseTag;
 };
 
 // Every entry the search for `pattern` returns, or nothing with the error.
@@ -39,7 +40,7 @@ std::vector<Listed> Search(const std::wstring& pattern, DWORD* error = nullptr) 
     return out;
   }
   do {
-    out.push_back({data.cFileName, data.dwFileAttributes, data.ftLastWriteTime});
+    out.push_back({data.cFileName, data.dwFileAttributes, data.ftLastWriteTime, data.dwReserved0});
   } while (FindNextFileW(h, &data));
   EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
   EXPECT_TRUE(FindClose(h));
@@ -123,7 +124,9 @@ TEST(FindFiles, AFolderListsAsTheSearchStartedWithoutTheNamesGoneSince) {
 #endif
 
 #ifndef _WIN32  // links on Windows are reparse points, made only with a privilege
-TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath) {
+// As Windows describes a link: by its own status (never a folder), a reparse
+// point with the symbolic link's tag.
+TEST(FindFiles, AttributesAndTimesComeFromTheEntryItselfAlsoForOnePath) {
   TempDir dir;
   WriteFile(dir / "file", BytesOf("x"));
   WriteFile(dir / "file.bak", BytesOf("x"));
@@ -133,7 +136,8 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath)
   ASSERT_EQ(symlink("file", (dir / "link-to-file").c_str()), 0);
   ASSERT_EQ(symlink("missing", (dir / "dangling").c_str()), 0);
   ASSERT_TRUE(fixtures::SetModificationTime(dir / "file", 1600000000, 123456789));
-  ASSERT_TRUE(fixtures::SetModificationTime(dir / "dangling", 1500000000));
+  for (const char* link : {"dangling", "link-to-file"})
+    ASSERT_TRUE(fixtures::SetModificationTime(dir / link, 1500000000));
 
   const FILETIME fileTime = FileTimeOf(timespec{1600000000, 123456700});
   struct Expect {
@@ -147,8 +151,8 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath)
       {L"file", false, TicksOf(fileTime)},
       {L"file.bak", false, 0},
       {L"folder", true, 0},
-      {L"link-to-file", false, TicksOf(fileTime)},
-      {L"link-to-folder", true, 0},
+      {L"link-to-file", false, TicksOf(FileTimeOf(timespec{1500000000, 0}))},
+      {L"link-to-folder", false, 0},
   };
   const std::vector<Listed> listed = Search(WPath(dir.path()) + L"/*");
   ASSERT_EQ(listed.size(), std::size(expected));
@@ -156,6 +160,9 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath)
     SCOPED_TRACE(expected[i].name);
     EXPECT_EQ(listed[i].name, expected[i].name);
     EXPECT_EQ((listed[i].attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, expected[i].directory);
+    const bool link = listed[i].name == L"dangling" || listed[i].name.starts_with(L"link");
+    EXPECT_EQ((listed[i].attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, link);
+    EXPECT_EQ(listed[i].reparseTag, link ? IO_REPARSE_TAG_SYMLINK : 0);
     if (expected[i].lastWrite != 0) {
       EXPECT_EQ(TicksOf(listed[i].lastWrite), expected[i].lastWrite);
     }
@@ -166,6 +173,7 @@ TEST(FindFiles, AttributesAndTimesComeFromTheStatusFollowingLinksAlsoForOnePath)
     ASSERT_EQ(alone.size(), 1u);
     EXPECT_EQ(alone[0].name, listed[i].name);
     EXPECT_EQ(alone[0].attributes, listed[i].attributes);
+    EXPECT_EQ(TicksOf(alone[0].lastWrite), TicksOf(listed[i].lastWrite));
   }
 }
 #endif

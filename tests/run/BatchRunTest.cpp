@@ -2,6 +2,7 @@
 // log's order, the stamps, and the time cells that cannot be shown.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,26 @@ TEST_F(BatchRun, ATimeThatCannotBeShownEmptiesOnlyItsCellAndIsReportedOnceAfterT
   // The next run starts without the old error.
   std::filesystem::remove(oldStamp);
   EXPECT_EQ(ChangeTime(), std::nullopt);
+}
+
+// From the record alone (Wine's carry no tag): a link or junction in a walked folder is
+// not followed, a cloud placeholder is a file, a link chosen by name is followed.
+TEST_F(BatchRun, ALinkInAWalkedFolderIsNotFollowedAFileChosenByNameIs) {
+  const std::string path = Put("tool.exe", BuildSignedPe());
+  WIN32_FIND_DATAW entry{};
+  std::wcscpy(entry.cFileName, L"tool.exe");
+  entry.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  dlg.SelectFolder(W(data.path()));
+  for (const DWORD tag : {IO_REPARSE_TAG_SYMLINK, IO_REPARSE_TAG_MOUNT_POINT, 0x9000001AUL}) {
+    entry.dwReserved0 = tag;
+    EXPECT_EQ(dlg.ProcessFile(entry) != FALSE, tag == 0x9000001AUL);
+  }
+  dlg.SelectFile(W(path), L"tool.exe", W(data.path()));
+  entry.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+  EXPECT_NE(dlg.ProcessFile(entry), FALSE);
+  const std::string notFollowed = "Certificate[72]:\nLink not followed with ErrorCode[0x2a9]\n";
+  EXPECT_EQ(Log(),
+            Header(path) + notFollowed + Header(path) + notFollowed + Header(path) + Header(path));
 }
 
 TEST_F(BatchRun, AFileWithoutARowOrWithoutTheLogIsStillStamped) {
