@@ -49,6 +49,10 @@ class CVeltranoDlgCore {
   // signatures' (CCertificate::ReadTimestamp). Off unless the dialog's box or
   // the headless command's --rfc3161 turns it on; read by each entry.
   bool m_bIncludeRfc3161 = false;
+  // The opt-in "包括子文件夹": a chosen folder's subfolders are walked too,
+  // each folder's entries in the listing's order. Off unless the dialog's box
+  // or the headless command's --recursive turns it on; read when a run starts.
+  bool m_bRecursive = false;
 
   // Sets the path selection state as the single-file chooser does, from what
   // it reports: the file's full path, its name and its folder. Returns the
