@@ -62,7 +62,7 @@ void JournalWriter::AfterStamp(const std::wstring& file, const std::optional<Exa
 }
 
 bool JournalWriter::Write() {
-  m_line += '\n';
+  m_line += kLogLineBreak;
   if (!m_failed && !(m_file.IsOpen() && m_file.Append(m_line))) m_failed = true;
   return !m_failed;
 }

@@ -1,7 +1,7 @@
 // The journal of a run (--journal FILE) and reading it back for an undo.
 //
-// One line per event, UTF-8, fields separated by tabs, each line ending in a
-// line feed:
+// One line per event, UTF-8, fields separated by tabs, each line ending as
+// the log's lines do (a line feed; CR LF on Windows):
 //   stamp <TAB> OLD <TAB> ASKED <TAB> PATH   before a file's time is changed
 //   read <TAB> NOW <TAB> PATH                after it, the time read back
 // Times are ExactTimeText (platform/ExactTime.h); PATH is the file's full
