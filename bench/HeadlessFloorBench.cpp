@@ -508,6 +508,7 @@ void MeasureRecursive(const Options& o, const fs::path& root, const fs::path& em
     fs::create_directories(flat);
     for (int f = 0; f < folders; ++f) {
       const std::string name = "release-" + std::to_string(1000000 + f * 7919 % 1000000);
+      fs::create_directories(tree / name);
       fx::WriteMixedFolder(tree / name, kTreeFolderFiles);
       for (const auto& e : fs::directory_iterator(tree / name)) {
         const fs::path twin = flat / (name + "-" + e.path().filename().string());
