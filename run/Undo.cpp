@@ -30,19 +30,12 @@ std::wstring TimeCell(const FILETIME& ft) {
   }
 }
 
-bool IsSeparator(wchar_t c) {
-#ifdef _WIN32
-  return c == L'\\' || c == L'/';
-#else
-  return c == L'/';
-#endif
-}
-
 UndoRow UndoOne(const JournalEntry& entry, bool preview) {
-  std::size_t cut = entry.path.size();
-  while (cut > 0 && !IsSeparator(entry.path[cut - 1])) --cut;
-  const std::wstring folder = entry.path.substr(0, cut == 0 ? 0 : cut - 1);
-  UndoRow row{{entry.path.substr(cut), L"", L"-", folder}, ""};
+  // A run joins a folder and a name with the separator, so the last one
+  // parts them again.
+  const std::size_t cut = entry.path.rfind(kPathSeparator);
+  const std::size_t name = cut == std::wstring::npos ? 0 : cut + 1;
+  UndoRow row{{entry.path.substr(name), L"", L"-", entry.path.substr(0, name == 0 ? 0 : cut)}, ""};
   HANDLE file = OpenTimesNoFollow(entry.path.c_str());
   if (file == INVALID_HANDLE_VALUE) {
     row.problem = "无法打开（" + ErrorText(GetLastError()) + "），未恢复";
