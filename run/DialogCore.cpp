@@ -209,7 +209,8 @@ void CVeltranoDlgCore::WalkPath() {
   DWORD searchError = ERROR_SUCCESS;
   const bool recursive = m_bRecursive && m_strFileName.empty();
   std::vector<std::wstring> subfolders;
-  const bool goOn = WalkFolder(m_strPath, recursive ? &subfolders : nullptr, searchError);
+  const bool goOn =
+      WalkFolder(LongPathForm(m_strPath), recursive ? &subfolders : nullptr, searchError);
   if (searchError != ERROR_SUCCESS) {
     OnSearchFailed(searchError);
     return;
@@ -242,7 +243,8 @@ void CVeltranoDlgCore::WalkSubfolders(std::vector<std::wstring> subfolders) {
       continue;
     }
     m_strFolder.resize(level.length);
-    m_strFolder += kPathSeparator;
+    // A folder that ends in the separator (a root) takes no second one.
+    if (m_strFolder.empty() || m_strFolder.back() != kPathSeparator) m_strFolder += kPathSeparator;
     m_strFolder += level.subfolders[level.next];
     std::wstring().swap(level.subfolders[level.next++]);
     DWORD searchError = ERROR_SUCCESS;
