@@ -139,6 +139,10 @@ std::optional<std::string> Parse(const std::vector<BatchArgument>& args, Options
   for (const std::string& text : texts) argv.push_back(text.c_str());
   try {
     app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ArgumentMismatch& e) {
+    // "--journal: 1 required TEXT missing": the option comes first.
+    const std::string text = e.what();
+    return "选项缺少参数：" + text.substr(0, text.find(':'));
   } catch (const CLI::ParseError& e) {
     return std::string("参数错误：") + e.what();
   }

@@ -65,7 +65,7 @@ TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
       {{""}, "路径不存在："},
       {{"--verbose"}, "未知选项：--verbose（用 --help 查看用法）"},
       {{"-r", "-n"}, "缺少路径（用 --help 查看用法）"},
-      {{"--journal"}, "参数错误：--journal: 1 required TEXT missing（用 --help 查看用法）"},
+      {{"--journal"}, "选项缺少参数：--journal（用 --help 查看用法）"},
       {{"--journal", missing + "/j", data / "a"}, "无法打开更改记录：" + missing + "/j"},
       {{"--undo", "j", data / "a"}, kUndoAlone},
       {{"-r", "--undo", "j"}, kUndoAlone},
