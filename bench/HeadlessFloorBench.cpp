@@ -14,7 +14,7 @@
 // builds this program and veltrano-batch optimised and runs
 //
 //   HeadlessFloorBench [--rounds N] [--sizes N,N] [--kinds K,K] [--folders DIR]
-//                      LABEL=VELTRANO-BATCH...
+//                      [--recursive FILES] LABEL=VELTRANO-BATCH...
 //
 // It builds its own folders of each size and kind: "mixed" (the default; of
 // every 20 entries: 6 stamped images, 4 unsigned ones, 2 signed without a
@@ -27,8 +27,10 @@
 // floor+, system calls, bytes read and peak memory; then the system calls of
 // one stamped entry by kind and the bytes read per stamped entry from a
 // 100 KB and a 4 GiB file. Times per entry leave out the process's start (the
-// same command over an empty folder). It only prints figures: nothing passes
-// or fails on them.
+// same command over an empty folder). With --recursive FILES it measures
+// instead a recursive run (-r) over FILES mixed entries in folders of 100
+// against a flat run over the same files in one folder. It only prints
+// figures: nothing passes or fails on them.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -436,17 +438,22 @@ void PrintSignedEntry(const std::vector<Command>& commands, const fs::path& root
 int Usage() {
   std::fprintf(stderr,
                "usage: HeadlessFloorBench [--rounds N] [--sizes N,N] [--kinds mixed,text]\n"
-               "                          [--folders DIR] LABEL=VELTRANO-BATCH...\n"
+               "                          [--folders DIR] [--recursive FILES]\n"
+               "                          LABEL=VELTRANO-BATCH...\n"
                "       HeadlessFloorBench --floor|--floor-plus FOLDER\n"
                "       HeadlessFloorBench --make-folder FOLDER ENTRIES [mixed|text]\n");
   return 2;
 }
 
+// Entries per folder of the recursive case's tree.
+constexpr int kTreeFolderFiles = 100;
+
 struct Options {
   int rounds = 7;
   std::vector<int> sizes = {1000, 10000};
   std::vector<std::string> kinds = {"mixed"};
-  fs::path folders;  // where the folders are kept between runs; none: made and removed
+  fs::path folders;   // where the folders are kept between runs; none: made and removed
+  int recursive = 0;  // files of the recursive case (0: none)
   std::vector<Command> commands;
 };
 
@@ -473,6 +480,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       }
     } else if (arg == "--folders" && valued) {
       o.folders = fs::absolute(argv[++i]);
+    } else if (arg == "--recursive" && valued) {
+      o.recursive = std::max(0, std::atoi(argv[++i]) / kTreeFolderFiles * kTreeFolderFiles);
     } else if (const std::size_t eq = arg.find('='); eq != std::string::npos && eq > 0) {
       o.commands.push_back({arg.substr(0, eq), {fs::absolute(arg.substr(eq + 1)).string()}});
     } else {
@@ -480,6 +489,75 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     }
   }
   return !o.commands.empty();
+}
+
+// The recursive case: FILES mixed entries in folders of kTreeFolderFiles
+// under one folder (veltrano-batch -r), against the same files (hard links)
+// in one flat folder; per entry (the tree's subfolders' own rows counted),
+// medians of alternated runs.
+
+void MeasureRecursive(const Options& o, const fs::path& root, const fs::path& empty,
+                      const fs::path& work) {
+  const fs::path base = o.folders.empty() ? root : o.folders;
+  const fs::path tree = base / ("tree-" + std::to_string(o.recursive));
+  const fs::path flat = base / ("flat-" + std::to_string(o.recursive));
+  const int folders = o.recursive / kTreeFolderFiles;
+  if (!fs::exists(flat.string() + ".complete")) {
+    fs::remove_all(tree);
+    fs::remove_all(flat);
+    fs::create_directories(flat);
+    for (int f = 0; f < folders; ++f) {
+      const std::string name = "release-" + std::to_string(1000000 + f * 7919 % 1000000);
+      fs::create_directories(tree / name);
+      fx::WriteMixedFolder(tree / name, kTreeFolderFiles);
+      for (const auto& e : fs::directory_iterator(tree / name)) {
+        const fs::path twin = flat / (name + "-" + e.path().filename().string());
+        if (e.is_directory()) {
+          fs::create_directory(twin);
+        } else {
+          fs::create_hard_link(e.path(), twin);
+        }
+      }
+    }
+    std::ofstream{flat.string() + ".complete"};
+  }
+  std::printf(
+      "\n== Recursive: %d entries in %d folders (-r) against the same files in one "
+      "folder\n",
+      o.recursive, folders);
+  std::printf("  %-10s %12s %12s %12s %12s %10s %10s\n", "", "flat wall us", "tree wall us",
+              "flat cpu us", "tree cpu us", "x (wall)", "x (cpu)");
+  for (const Command& c : o.commands) {
+    if (c.label.rfind("floor", 0) == 0) continue;
+    auto with = [&](std::vector<std::string> extra, const fs::path& folder) {
+      std::vector<std::string> a = c.argv;
+      a.insert(a.end(), extra.begin(), extra.end());
+      a.push_back(folder.string());
+      return a;
+    };
+    std::vector<double> wall[3], cpu[3];  // flat, tree, empty
+    const std::vector<std::string> argv[3] = {with({}, flat), with({"-r"}, tree), with({}, empty)};
+    for (int r = 0; r < o.rounds; ++r) {
+      for (int k = 0; k < 3; ++k) {
+        const Sample sample = Run(argv[(k + r) % 3], work);
+        wall[(k + r) % 3].push_back(sample.wall);
+        cpu[(k + r) % 3].push_back(sample.cpu);
+      }
+    }
+    const double entries[2] = {static_cast<double>(o.recursive),
+                               static_cast<double>(o.recursive + folders)};
+    double us[2][2];  // [flat, tree][wall, cpu]
+    for (int k = 0; k < 2; ++k) {
+      us[k][0] = (Median(wall[k]) - Median(wall[2])) / entries[k] * 1e6;
+      us[k][1] = (Median(cpu[k]) - Median(cpu[2])) / entries[k] * 1e6;
+    }
+    std::printf("  %-10s %12.2f %12.2f %12.2f %12.2f %10.3f %10.3f\n", c.label.c_str(), us[0][0],
+                us[1][0], us[0][1], us[1][1], us[1][0] / us[0][0], us[1][1] / us[0][1]);
+  }
+  if (o.folders.empty()) {
+    fs::remove_all(tree);
+    fs::remove_all(flat);
+  }
 }
 
 // Every command over each kind of folder at each size; then the growth of
@@ -549,7 +627,11 @@ int main(int argc, char** argv) {
       "append with a look at its end, each row written to standard output at once). Ratios\n"
       "are to the floor and to floor+.\n");
   std::fflush(stdout);
-  MeasureFolders(o, root.path(), empty, work);
-  PrintSignedEntry(o.commands, root.path(), work);
+  if (o.recursive > 0) {
+    MeasureRecursive(o, root.path(), empty, work);
+  } else {
+    MeasureFolders(o, root.path(), empty, work);
+    PrintSignedEntry(o.commands, root.path(), work);
+  }
   return 0;
 }

@@ -58,7 +58,9 @@ veltrano::HeapPtr<wchar_t> DuplicateWideString(LPCWSTR psz) {
   return copy;
 }
 
-CCertificate::CCertificate() { m_log.open(kLogFileName); }
+CCertificate::CCertificate(bool bOpenLog) {
+  if (bOpenLog) m_log.open(kLogFileName);
+}
 
 CCertificate::~CCertificate() {
   m_log.close();
@@ -195,22 +197,42 @@ BOOL CCertificate::StampFileTime() {
   FILETIME signingTime{};
   FILETIME oldTime{};
   // The old time comes from the very file that is stamped, just before.
-  BOOL stamped = ReadSigningTime(&signingTime) && GetFileTime(hFile, nullptr, nullptr, &oldTime) &&
-                 SetFileTime(hFile, nullptr, nullptr, &signingTime);
+  BOOL stamped = ReadSigningTime(&signingTime) && GetFileTime(hFile, nullptr, nullptr, &oldTime);
+  if (stamped && !m_bPreview) {
+    // The journal's line goes out before the file changes, so that a run cut
+    // short in between leaves nothing an undo gets wrong.
+    if (m_pJournal != nullptr) {
+      stamped = m_pJournal->BeforeStamp(m_strFile, veltrano::ExactWriteTime(hFile, oldTime),
+                                        veltrano::ExactTimeOf(signingTime));
+    }
+    stamped = stamped && SetFileTime(hFile, nullptr, nullptr, &signingTime);
+  }
   if (stamped) {
     m_ftOldTime = oldTime;
     m_ftSigningTime = signingTime;
-    FILETIME newTime{};
-    if (!GetFileTime(hFile, nullptr, nullptr, &newTime)) {
-      ReportError(L"GetFileTime failed with ErrorCode", 418);
+    if (m_bPreview) {
+      m_ftNewTime = signingTime;
     } else {
-      m_ftNewTime = newTime;
-      if (newTime.dwLowDateTime != signingTime.dwLowDateTime ||
-          newTime.dwHighDateTime != signingTime.dwHighDateTime) {
-        ReportMessage(L"Time read back differs from the signing time.", 420);
-      }
+      ReadBack(hFile, signingTime);
     }
   }
   CloseHandle(hFile);
   return stamped;
+}
+
+void CCertificate::ReadBack(HANDLE hFile, const FILETIME& signingTime) {
+  FILETIME newTime{};
+  if (!GetFileTime(hFile, nullptr, nullptr, &newTime)) {
+    ReportError(L"GetFileTime failed with ErrorCode", 418);
+    if (m_pJournal != nullptr) m_pJournal->AfterStamp(m_strFile, std::nullopt);
+    return;
+  }
+  m_ftNewTime = newTime;
+  if (m_pJournal != nullptr) {
+    m_pJournal->AfterStamp(m_strFile, veltrano::ExactWriteTime(hFile, newTime));
+  }
+  if (newTime.dwLowDateTime != signingTime.dwLowDateTime ||
+      newTime.dwHighDateTime != signingTime.dwHighDateTime) {
+    ReportMessage(L"Time read back differs from the signing time.", 420);
+  }
 }

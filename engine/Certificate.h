@@ -15,6 +15,7 @@
 
 #include "engine/Heap.h"
 #include "engine/LogStream.h"
+#include "engine/StampJournal.h"
 #include "platform/Win32.h"
 
 namespace veltrano::tst {
@@ -23,8 +24,9 @@ struct TstInfo;
 
 class CCertificate {
  public:
-  // Opens the log for appending; every other member starts empty or null.
-  CCertificate();
+  // Opens the log for appending (unless told not to, as a preview is);
+  // every other member starts empty or null.
+  explicit CCertificate(bool bOpenLog = true);
   // Closes the log, releases every block, closes the store and message.
   ~CCertificate();
 
@@ -57,6 +59,10 @@ class CCertificate {
   // (m_ftOldTime) and the time it holds after (m_ftNewTime), which a file
   // system that cannot store the signing time keeps otherwise: a record says
   // so. FALSE without a record when the file cannot be opened or stamped.
+  // With m_bPreview the file is opened and its time read as for a stamp,
+  // and nothing is set: m_ftNewTime is the time that would be. With
+  // m_pJournal the journal is told before and after the stamp, and a journal
+  // that cannot record the stamp prevents it.
   BOOL StampFileTime();
   // Writes an error record with the thread's last-error code, if the log is
   // open.
@@ -83,12 +89,17 @@ class CCertificate {
   FILETIME m_ftOldTime{};
   FILETIME m_ftSigningTime{};
   std::optional<FILETIME> m_ftNewTime;
+  bool m_bPreview = false;
+  IStampJournal* m_pJournal = nullptr;
 
  private:
   // A heap request failed: the site line and the message alone.
   void ReportAllocationFailure(LPCWSTR pszMessage, int nSite) { ReportMessage(pszMessage, nSite); }
   // A record without a code: the site line and the message alone.
   void ReportMessage(LPCWSTR pszMessage, int nSite);
+  // After a stamp: reads the time back into m_ftNewTime through hFile and
+  // tells the journal.
+  void ReadBack(HANDLE hFile, const FILETIME& signingTime);
 
   // engine/ModernTimestamp.cpp. Each gives kNone when the attribute it reads
   // is missing, kTime with the time, or kStop when the chain ends there.

@@ -58,8 +58,11 @@ if(UNIX AND NOT APPLE)
 
   foreach(program veltrano veltrano-batch)
     if(TARGET ${program})
+      # The page's header takes the project's version.
+      configure_file(${CMAKE_CURRENT_LIST_DIR}/${program}.1 ${CMAKE_BINARY_DIR}/packaging/${program}.1
+                     @ONLY)
       set(page ${CMAKE_BINARY_DIR}/packaging/${program}.1.gz)
-      veltrano_gzip(${CMAKE_CURRENT_LIST_DIR}/${program}.1 ${page})
+      veltrano_gzip(${CMAKE_BINARY_DIR}/packaging/${program}.1 ${page})
       install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     endif()
   endforeach()

@@ -40,10 +40,11 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Opens `name` (a relative name is taken in the current directory) for
-  // appending, closing what was open before; false when it cannot be opened,
-  // is a link (a symbolic link, or on Windows a junction: not followed), is
-  // no regular file, or has a second name (a hard link). Every check made
+  // Opens `name` (bytes on POSIX, WTF-8 on Windows; a relative name is taken
+  // in the current directory) for appending, closing what was open before;
+  // false when it cannot be opened, is a link (a symbolic link, or on
+  // Windows a junction: not followed), is no regular file, or has a second
+  // name (a hard link). Every check made
   // before the file counts as open belongs here. The open also tries once
   // for the lock and, when it gets it, keeps it for the first append: open a
   // log only to write to it at once.

@@ -1,17 +1,17 @@
 // LogFile on Windows: a HANDLE opened with FILE_APPEND_DATA (and read access,
 // which the lock and the look at the last byte need), shared for reading,
 // writing and deleting as a C runtime file is.
-#include <cstring>
 #include <string>
 
 #include "platform/LogFile.h"
+#include "platform/WideText.h"
 #include "platform/Win32.h"
 
 namespace veltrano {
 namespace {
 
-// The log's name is ASCII.
-std::wstring WideName(const char* name) { return std::wstring(name, name + std::strlen(name)); }
+// The name as WTF-8 (the log's is ASCII; a journal's may be any name).
+std::wstring WideName(const char* name) { return WideFromWtf8(name); }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kAccess = FILE_APPEND_DATA | FILE_READ_DATA;

@@ -114,7 +114,7 @@ char32_t Unit(wchar_t c) {
 // percent-escaped text) a surrogate comes out as the percent escape of its
 // three WTF-8 bytes. Escaped text also gives the file-name bytes that the
 // escape code points carry (32-bit wchar_t) as percent escapes.
-enum class Unencodable { kStop, kReplace, kEscape };
+enum class Unencodable { kStop, kReplace, kEscape, kWtf8 };
 
 void AppendPercentBytes(std::string_view bytes, std::string& out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -128,6 +128,16 @@ void AppendPercentBytes(std::string_view bytes, std::string& out) {
 // Appends cp, a code point AppendBytesForCodePoint refuses or (32-bit
 // wchar_t) an escape, as `mode` says; false to stop.
 bool AppendUnencodable(char32_t cp, Unencodable mode, std::string& out) {
+  if (mode == Unencodable::kWtf8 && cp >= 0xD800 && cp <= 0xDFFF) {
+    if (sizeof(wchar_t) >= 4 && cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
+      out += static_cast<char>(cp - kEscapeBase);
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return true;
+  }
   if (mode == Unencodable::kEscape && cp >= 0xD800 && cp <= 0xDFFF) {
     if (sizeof(wchar_t) >= 4 && cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
       const char byte = static_cast<char>(cp - kEscapeBase);
@@ -219,6 +229,31 @@ std::string BytesFromWideReplacing(std::wstring_view text) {
 
 void AppendBytesFromWideReplacing(std::wstring_view text, std::string& out) {
   EncodeWide(text, Unencodable::kReplace, out);
+}
+
+std::string Wtf8FromWide(std::wstring_view text) {
+  std::string out;
+  EncodeWide(text, Unencodable::kWtf8, out);
+  return out;
+}
+
+std::wstring WideFromWtf8(std::string_view bytes) {
+  if constexpr (sizeof(wchar_t) >= 4) return WideFromBytes(bytes);
+  std::wstring out;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    // A surrogate's three bytes: ED, then A0..BF, then a continuation byte.
+    if (b0 == 0xED && bytes.size() - i >= 3 &&
+        (static_cast<unsigned char>(bytes[i + 1]) & 0xE0) == 0xA0 &&
+        IsContinuation(static_cast<unsigned char>(bytes[i + 2]))) {
+      out += static_cast<wchar_t>(0xD000 | ((bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F));
+      i += 3;
+      continue;
+    }
+    AppendWideCodePoint(NextCodePoint(bytes, i), out);
+  }
+  return out;
 }
 
 void AppendPercentEscaped(std::wstring_view text, std::string& out) {

@@ -38,6 +38,13 @@ void AppendBytesFromWideReplacing(std::wstring_view text, std::string& out);
 // for a code point that has no encoding, as above.
 bool AppendBytesForCodePoint(char32_t cp, std::string& out);
 
+// WTF-8: UTF-8 that also carries a lone surrogate (a UTF-16 name that is not
+// valid text, on Windows) as its three bytes, so that every wide text has a
+// byte form and back. Where wchar_t is 32-bit the escape code points give
+// their original bytes, as BytesFromWide does.
+std::string Wtf8FromWide(std::wstring_view text);
+std::wstring WideFromWtf8(std::string_view bytes);
+
 // Appends `text` as AppendBytesFromWideReplacing does, with every control
 // character (U+0000..U+001F, U+007F..U+009F) and the percent sign written as a
 // percent escape: '%' and two upper-case hex digits per UTF-8 byte ("%0A" for

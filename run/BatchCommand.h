@@ -5,7 +5,10 @@
 
 #include <filesystem>
 #include <ostream>
+#include <string>
 #include <vector>
+
+#include "platform/Win32.h"
 
 #include "run/ProgressLine.h"
 
@@ -33,5 +36,9 @@ using BatchArgument = std::filesystem::path::string_type;
 // `err` (run/ProgressLine.h).
 int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, std::ostream& err,
                     BatchProgress progress = {});
+
+// A platform error code as the command's messages give it: a word on the
+// usual ones, then the code ("拒绝访问，错误代码 0x5").
+std::string ErrorText(DWORD code);
 
 }  // namespace veltrano

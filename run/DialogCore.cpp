@@ -39,6 +39,38 @@ bool IsLink(const WIN32_FIND_DATAW& data) {
          IsReparseTagNameSurrogate(data.dwReserved0);
 }
 
+// A folder entry not to descend into: a link or junction, or (as Wine shows
+// a link to a folder) a reparse point without a tag.
+bool IsFolderLink(const WIN32_FIND_DATAW& data) {
+  return IsLink(data) ||
+         ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && data.dwReserved0 == 0);
+}
+
+// The path the platform's calls take. On Windows a path that would pass
+// MAX_PATH is given in its extended-length form ("\\?\", up to 32,767
+// characters); on Linux any length works as it is.
+std::wstring LongPathForm(std::wstring path) {
+#ifdef _WIN32
+  constexpr std::size_t kRoom = MAX_PATH - 12;  // a folder's path leaves room for a name
+  if (path.size() < kRoom || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+#endif
+  return path;
+}
+
+// A subfolder that cannot be listed: its header line and the record of the
+// failed search (site 76), when a log is kept.
+void ReportUnlisted(const std::wstring& folder, DWORD error, bool withLog) {
+  CCertificate certificate(withLog);
+  if (!certificate.m_log.is_open()) return;
+  certificate.m_strFile = folder;
+  certificate.m_log << L"Analyze Signed File[" << veltrano::PercentEscapedText{folder} << L"]"
+                    << std::endl;
+  SetLastError(error);
+  certificate.ReportError(L"FindFirstFileW failed with ErrorCode", 76);
+}
+
 // The record's name up to its terminator, never past the field.
 std::wstring EntryName(const WIN32_FIND_DATAW& data) {
   return std::wstring(data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
@@ -174,14 +206,69 @@ void CVeltranoDlgCore::OnBnClickedChangeTime() {
 }
 
 void CVeltranoDlgCore::WalkPath() {
+  DWORD searchError = ERROR_SUCCESS;
+  const bool recursive = m_bRecursive && m_strFileName.empty();
+  std::vector<std::wstring> subfolders;
+  const bool goOn =
+      WalkFolder(LongPathForm(m_strPath), recursive ? &subfolders : nullptr, searchError);
+  if (searchError != ERROR_SUCCESS) {
+    OnSearchFailed(searchError);
+    return;
+  }
+  if (!goOn || subfolders.empty()) return;
+  // The chosen folder comes back on every way out.
+  struct KeepFolder {
+    std::wstring& folder;
+    const std::wstring chosen = folder;
+    ~KeepFolder() { folder = chosen; }
+  } keep{m_strFolder};
+  WalkSubfolders(std::move(subfolders));
+}
+
+void CVeltranoDlgCore::WalkSubfolders(std::vector<std::wstring> subfolders) {
+  // One level per folder on the way down: where its path ends in
+  // m_strFolder, and its subfolders still to walk. No search stays open
+  // while a subfolder is walked, so the depth takes memory only.
+  struct Level {
+    std::size_t length;
+    std::vector<std::wstring> subfolders;
+    std::size_t next = 0;
+  };
+  std::vector<Level> levels;
+  levels.push_back({m_strFolder.size(), std::move(subfolders)});
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.next == level.subfolders.size()) {
+      levels.pop_back();
+      continue;
+    }
+    m_strFolder.resize(level.length);
+    // A folder that ends in the separator (a root) takes no second one.
+    if (m_strFolder.empty() || m_strFolder.back() != kPathSeparator) m_strFolder += kPathSeparator;
+    m_strFolder += level.subfolders[level.next];
+    std::wstring().swap(level.subfolders[level.next++]);
+    DWORD searchError = ERROR_SUCCESS;
+    std::vector<std::wstring> inner;
+    const std::wstring pattern = LongPathForm(m_strFolder + kPathSeparator + L'*');
+    if (!WalkFolder(pattern, &inner, searchError)) return;
+    if (searchError != ERROR_SUCCESS && searchError != ERROR_FILE_NOT_FOUND) {
+      ReportUnlisted(m_strFolder, searchError, !m_bDryRun);
+      OnSubfolderUnlisted(m_strFolder, searchError);
+    }
+    if (!inner.empty()) levels.push_back({m_strFolder.size(), std::move(inner)});
+  }
+}
+
+bool CVeltranoDlgCore::WalkFolder(const std::wstring& pattern,
+                                  std::vector<std::wstring>* subfolders, DWORD& searchError) {
   WIN32_FIND_DATAW findData{};
   // A file chosen by itself is searched for as exactly that file, whatever
   // its name holds; only a folder choice's pattern lists a folder.
-  const FindHandle search(m_strFileName.empty() ? FindFirstFileW(m_strPath.c_str(), &findData)
-                                                : FindChosenFileW(m_strPath.c_str(), &findData));
+  const FindHandle search(m_strFileName.empty() ? FindFirstFileW(pattern.c_str(), &findData)
+                                                : FindChosenFileW(pattern.c_str(), &findData));
   if (search.get() == INVALID_HANDLE_VALUE) {
-    OnSearchFailed(GetLastError());
-    return;
+    searchError = GetLastError();
+    return true;
   }
   do {
     const bool isDirectory = (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -191,11 +278,15 @@ void CVeltranoDlgCore::WalkPath() {
       // platform's calls fail with a record where their memory ran out).
       try {
         stamped = ProcessFile(findData);
+        if (subfolders != nullptr && isDirectory && !IsFolderLink(findData)) {
+          subfolders->push_back(EntryName(findData));
+        }
       } catch (const std::bad_alloc&) {
       }
-      if (!OnEntryDone(stamped)) break;
+      if (!OnEntryDone(stamped)) return false;
     }
   } while (FindNextFileW(search.get(), &findData));
+  return true;
 }
 
 void CVeltranoDlgCore::SetTimeCell(int row, int column, const FILETIME& ft) {
@@ -207,13 +298,16 @@ void CVeltranoDlgCore::SetTimeCell(int row, int column, const FILETIME& ft) {
 }
 
 BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData) {
-  CCertificate certificate;
+  // A preview writes no log.
+  CCertificate certificate(!m_bDryRun);
   return ProcessFile(findData, certificate);
 }
 
 BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificate& certificate) {
   const std::wstring name = EntryName(findData);
-  certificate.m_strFile = m_strFolder + kPathSeparator + name;
+  certificate.m_strFile = LongPathForm(m_strFolder + kPathSeparator + name);
+  certificate.m_bPreview = m_bDryRun;
+  certificate.m_pJournal = m_bDryRun ? nullptr : m_pJournal;
   // Escaped, so that no name can break the line or forge a record.
   if (certificate.m_log.is_open()) {
     certificate.m_log << L"Analyze Signed File["

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/Certificate.h"
 #include "platform/Win32.h"
@@ -53,6 +54,11 @@ class CVeltranoDlgCore {
   // each folder's entries in the listing's order. Off unless the dialog's box
   // or the headless command's --recursive turns it on; read when a run starts.
   bool m_bRecursive = false;
+  // A preview: every entry is read and its row shows the time that would be
+  // set, and nothing changes (no file time, no log; CCertificate::m_bPreview).
+  bool m_bDryRun = false;
+  // Told before and after each stamp, when set (not in a preview).
+  IStampJournal* m_pJournal = nullptr;
 
   // Sets the path selection state as the single-file chooser does, from what
   // it reports: the file's full path, its name and its folder. Returns the
@@ -83,8 +89,14 @@ class CVeltranoDlgCore {
   // enabled by then) for the caller to show.
   void OnBnClickedChangeTime();
   // Every entry the search for m_strPath returns, except the "." and ".."
-  // folders, goes to ProcessFile; nothing is descended into. After a
-  // single-file choice (m_strFileName set) the search yields that file alone.
+  // folders, goes to ProcessFile. After a single-file choice (m_strFileName
+  // set) the search yields that file alone. With m_bRecursive a chosen
+  // folder's subfolders are walked too, depth first: a folder's own entries
+  // (its subfolders' rows among them) come first, then each subfolder's
+  // entries and subfolders in the listing's order. A link to a folder is not
+  // descended into; a subfolder that cannot be listed gets a log record
+  // (site 76) and OnSubfolderUnlisted, and the walk goes on. Only one search
+  // is open at a time, and m_strFolder names the folder being listed.
   void WalkPath();
   // One entry: the log's header line, its row (name, old time, folder), the
   // signature query and the inspector's chain, then the new time or "-".
@@ -108,6 +120,9 @@ class CVeltranoDlgCore {
   // missing, cannot be listed or cannot be reached), with the search's error
   // code. The dialog shows nothing then: the list stays empty.
   virtual void OnSearchFailed(DWORD /*dwError*/) {}
+  // Called when a subfolder of a recursive walk cannot be listed (after its
+  // log record), with its path and the search's error code.
+  virtual void OnSubfolderUnlisted(const std::wstring& /*folder*/, DWORD /*dwError*/) {}
 
  private:
   // A text's measured width (see WidthOf).
@@ -115,6 +130,13 @@ class CVeltranoDlgCore {
   // Writes FormatTimeText(ft) into a cell; a time that cannot be shown leaves
   // the cell empty and is kept (the first of a run) for after the run.
   void SetTimeCell(int row, int column, const FILETIME& ft);
+  // Lists one folder (m_strFolder, or the chosen file) through ProcessFile;
+  // the names of its subfolders to walk go to `subfolders` when given.
+  // Returns false when the walk is to end (OnEntryDone said so); `search`
+  // receives the search's error when it yielded nothing.
+  bool WalkFolder(const std::wstring& pattern, std::vector<std::wstring>* subfolders,
+                  DWORD& searchError);
+  void WalkSubfolders(std::vector<std::wstring> subfolders);
 
   std::optional<CTimeTextException> m_firstTimeTextError;
 };

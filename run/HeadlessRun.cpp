@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "engine/LogStream.h"
+#include "platform/WideText.h"
+#include "run/BatchCommand.h"
 #include "run/RowOutput.h"
 #include "run/StopSignals.h"
 
@@ -15,7 +17,17 @@ bool CHeadlessRun::OnEntryDone(BOOL stamped) {
   m_list.DropRows();
   m_progress.Count(stamped != FALSE);
   ReportLogTrouble();
-  return !m_unprinted && veltrano::StopSignalReceived() == 0;
+  const bool journalFailed = m_journal != nullptr && m_journal->Failed();
+  return !m_unprinted && !journalFailed && veltrano::StopSignalReceived() == 0;
+}
+
+void CHeadlessRun::OnSubfolderUnlisted(const std::wstring& folder, DWORD dwError) {
+  ++m_unlistedSubfolders;
+  std::string path;
+  veltrano::AppendPercentEscaped(folder, path);
+  m_progress.Erase();
+  m_err << veltrano::kBatchProgram << ": 无法读取子文件夹，已跳过：" << path << "（"
+        << veltrano::ErrorText(dwError) << "）" << std::endl;
 }
 
 void CHeadlessRun::OnSearchFailed(DWORD dwError) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "run/HeadlessDialog.h"
+#include "run/Journal.h"
 #include "run/ProgressLine.h"
 
 namespace veltrano {
@@ -18,7 +19,8 @@ inline constexpr char kBatchProgram[] = "veltrano-batch";
 // forgotten, so memory does not grow with the number of entries; the
 // progress line and a once-per-run word on log trouble go to `err`. The walk
 // ends after the current entry when a row cannot be printed (before any
-// further file is changed) or a stop signal came (run/StopSignals.h).
+// further file is changed), the journal cannot be written or a stop signal
+// came (run/StopSignals.h).
 class CHeadlessRun final : public CHeadlessDialog {
  public:
   CHeadlessRun(std::ostream& out, std::ostream& err, veltrano::BatchProgress progress)
@@ -26,6 +28,9 @@ class CHeadlessRun final : public CHeadlessDialog {
 
   std::optional<std::string> m_unprinted;  // the row that could not be printed
   std::optional<DWORD> m_searchError;      // why the path could not be listed
+  int m_unlistedSubfolders = 0;            // subfolders that could not be listed
+  // The run's journal (--journal); a line it cannot write ends the run.
+  const veltrano::JournalWriter* m_journal = nullptr;
 
   // The run is over: the progress line's final count.
   void FinishProgress() { m_progress.Finish(); }
@@ -33,6 +38,8 @@ class CHeadlessRun final : public CHeadlessDialog {
  protected:
   bool OnEntryDone(BOOL stamped) override;
   void OnSearchFailed(DWORD dwError) override;
+  // Says which subfolder and why on `err`; the run goes on.
+  void OnSubfolderUnlisted(const std::wstring& folder, DWORD dwError) override;
 
  private:
   // Tells once per run that the log could not be opened or written.

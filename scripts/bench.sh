@@ -2,7 +2,7 @@
 # The headless command against its system-call floor (bench/HeadlessFloorBench.cpp).
 #
 #   scripts/bench.sh [--compare GIT-REF] [--rounds N] [--sizes 1000,10000]
-#                    [--kinds mixed,text] [--folders DIR]
+#                    [--kinds mixed,text] [--folders DIR] [--recursive FILES]
 #
 # Builds veltrano-batch and the bench optimised (as the packages are) in
 # build/bench-headless and prints, per entry, the headless run, the floor,
@@ -14,6 +14,11 @@
 # minutes and several GB to create):
 #
 #   scripts/bench.sh --sizes 10000,1000000 --kinds mixed,text --folders ~/bench-folders --rounds 3
+#
+# --recursive FILES measures instead `veltrano-batch -r` over FILES entries in
+# folders of 100 against a run over the same files in one folder:
+#
+#   scripts/bench.sh --recursive 100000 --rounds 5
 #
 # Installs what it needs (as setup.sh does).
 set -euo pipefail
@@ -28,12 +33,12 @@ while [ $# -gt 0 ]; do
       compare=${2:?--compare needs a git ref}
       shift 2
       ;;
-    --rounds | --sizes | --kinds | --folders)
+    --rounds | --sizes | --kinds | --folders | --recursive)
       args+=("$1" "${2:?$1 needs a value}")
       shift 2
       ;;
     *)
-      echo "usage: $0 [--compare GIT-REF] [--rounds N] [--sizes N,N] [--kinds K,K] [--folders DIR]" >&2
+      echo "usage: $0 [--compare GIT-REF] [--rounds N] [--sizes N,N] [--kinds K,K] [--folders DIR] [--recursive FILES]" >&2
       exit 2
       ;;
   esac

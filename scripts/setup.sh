@@ -29,7 +29,7 @@ esac
 
 build_packages=(
   cmake ninja-build g++ pkg-config
-  libwxgtk3.2-dev libpango1.0-dev libssl-dev fonts-wqy-microhei
+  libwxgtk3.2-dev libpango1.0-dev libssl-dev fonts-wqy-microhei libcli11-dev
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -45,7 +45,7 @@ deb_packages=(dpkg-dev file)
 # Xvfb needs (one CJK font, xdotool, ImageMagick for the screenshot).
 windows_build_packages=(
   cmake ninja-build g++ pkg-config googletest dpkg-dev
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libcli11-dev
 )
 windows_packages=(
   "${windows_build_packages[@]}" wine wine64

@@ -14,9 +14,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/ExactTime.h"
 #include "platform/FileTimes.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
@@ -34,6 +36,7 @@ struct FileObject {
   veltrano::UniqueFd fd;
   DWORD access = 0;
   bool pathOnly = true;  // an O_PATH descriptor
+  timespec lastWrite{};  // the last-write time GetFileTime read last
 };
 
 HANDLE FailOpen(DWORD code) {
@@ -60,6 +63,42 @@ bool StillNamedBy(const std::string& path, const struct stat& was, struct stat& 
   const veltrano::PathAt at(path);
   return at.error() == 0 && ::fstatat(at.dir(), at.name(), &now, 0) == 0 &&
          now.st_dev == was.st_dev && now.st_ino == was.st_ino;
+}
+
+// Sets the times through the handle's descriptor (UTIME_OMIT leaves one).
+BOOL SetTimes(const FileObject& object, const timespec (&times)[2]) {
+  if (!object.pathOnly) {
+    if (::futimens(object.fd.get(), times) != 0) return Fail(veltrano::ErrorFromErrno(errno));
+    return TRUE;
+  }
+  // O_PATH descriptors take no futimens, but an empty path relative to the
+  // descriptor reaches the very file that was opened, with no need for /proc.
+  // Only a kernel too old for AT_EMPTY_PATH here (EINVAL) gets /proc's link.
+  int result = ::utimensat(object.fd.get(), "", times, AT_EMPTY_PATH);
+  if (result != 0 && errno == EINVAL) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(object.fd.get());
+    result = ::utimensat(AT_FDCWD, procPath.c_str(), times, 0);
+  }
+  if (result != 0) return Fail(veltrano::ErrorFromErrno(errno));
+  return TRUE;
+}
+
+// Why an open for attribute writing of the file with status `st` is refused
+// (a folder cannot be opened as a file: no backup semantics are asked for),
+// or ERROR_SUCCESS.
+DWORD RefusedOpen(int fd, const struct stat& st, DWORD access) {
+  if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+  if ((access & FILE_WRITE_ATTRIBUTES) == 0) return ERROR_SUCCESS;
+  if (!veltrano::MayActAsOwner(st)) return ERROR_ACCESS_DENIED;
+  if (veltrano::IsOnReadOnlyMount(fd, st.st_dev)) return ERROR_WRITE_PROTECT;
+  return ERROR_SUCCESS;
+}
+
+HANDLE Register(veltrano::UniqueFd fd, DWORD access, bool pathOnly) {
+  auto* object = new FileObject{std::move(fd), access, pathOnly};
+  veltrano::RegisterHandle(object, HandleKind::kFile);
+  SetLastError(ERROR_SUCCESS);
+  return object;
 }
 
 }  // namespace
@@ -93,23 +132,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     // a time read from that one's signature.
     if (queried && !S_ISDIR(st.st_mode)) return FailOpen(ERROR_SHARING_VIOLATION);
   }
-  // A folder cannot be opened as a file (no backup semantics are asked for);
-  // attribute writing needs the owner's rights and a writable mount.
-  DWORD refused = ERROR_SUCCESS;
-  if (S_ISDIR(st.st_mode)) {
-    refused = ERROR_ACCESS_DENIED;
-  } else if ((dwDesiredAccess & FILE_WRITE_ATTRIBUTES) != 0) {
-    if (!veltrano::MayActAsOwner(st)) {
-      refused = ERROR_ACCESS_DENIED;
-    } else if (veltrano::IsOnReadOnlyMount(fd.get(), st.st_dev)) {
-      refused = ERROR_WRITE_PROTECT;
-    }
-  }
+  // Attribute writing needs the owner's rights and a writable mount.
+  const DWORD refused = RefusedOpen(fd.get(), st, dwDesiredAccess);
   if (refused != ERROR_SUCCESS) return FailOpen(refused);
-  auto* object = new FileObject{std::move(fd), dwDesiredAccess, pathOnly};
-  veltrano::RegisterHandle(object, HandleKind::kFile);
-  SetLastError(ERROR_SUCCESS);
-  return object;
+  return Register(std::move(fd), dwDesiredAccess, pathOnly);
 }
 
 BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
@@ -139,27 +165,13 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
     any = true;
   }
   if (!any) return TRUE;
-
-  if (!object->pathOnly) {
-    if (::futimens(object->fd.get(), times) != 0) return Fail(veltrano::ErrorFromErrno(errno));
-    return TRUE;
-  }
-  // O_PATH descriptors take no futimens, but an empty path relative to the
-  // descriptor reaches the very file that was opened, with no need for /proc.
-  // Only a kernel too old for AT_EMPTY_PATH here (EINVAL) gets /proc's link.
-  int result = ::utimensat(object->fd.get(), "", times, AT_EMPTY_PATH);
-  if (result != 0 && errno == EINVAL) {
-    const std::string procPath = "/proc/self/fd/" + std::to_string(object->fd.get());
-    result = ::utimensat(AT_FDCWD, procPath.c_str(), times, 0);
-  }
-  if (result != 0) return Fail(veltrano::ErrorFromErrno(errno));
-  return TRUE;
+  return SetTimes(*object, times);
 }
 
 BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
                  LPFILETIME lpLastWriteTime) {
   if (!veltrano::IsLiveHandle(hFile, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
-  const auto* object = static_cast<const FileObject*>(hFile);
+  auto* object = static_cast<FileObject*>(hFile);
   // As on Windows, reading times takes the right to read attributes.
   if ((object->access & FILE_READ_ATTRIBUTES) == 0) return Fail(ERROR_ACCESS_DENIED);
   struct stat st {};
@@ -168,6 +180,7 @@ BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAcces
   if (lpCreationTime != nullptr) *lpCreationTime = FILETIME{0, 0};
   if (lpLastAccessTime != nullptr) *lpLastAccessTime = veltrano::FileTimeOf(st.st_atim);
   if (lpLastWriteTime != nullptr) *lpLastWriteTime = veltrano::FileTimeOf(st.st_mtim);
+  object->lastWrite = st.st_mtim;
   return TRUE;
 }
 
@@ -176,3 +189,43 @@ BOOL CloseHandle(HANDLE hObject) {
   delete static_cast<FileObject*>(hObject);
   return TRUE;
 }
+
+namespace veltrano {
+
+ExactTime ExactWriteTime(HANDLE file, const FILETIME& read) {
+  if (IsLiveHandle(file, HandleKind::kFile)) {
+    const timespec& last = static_cast<const FileObject*>(file)->lastWrite;
+    if (TicksOf(FileTimeOf(last)) == TicksOf(read))
+      return ExactTime{last.tv_sec, static_cast<std::int32_t>(last.tv_nsec)};
+  }
+  return ExactTimeOf(read);
+}
+
+BOOL SetExactWriteTime(HANDLE file, const ExactTime& time) {
+  if (!IsLiveHandle(file, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
+  const auto* object = static_cast<const FileObject*>(file);
+  if ((object->access & FILE_WRITE_ATTRIBUTES) == 0) return Fail(ERROR_ACCESS_DENIED);
+  timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.sec), time.nsec}};
+  return SetTimes(*object, times);
+}
+
+HANDLE OpenTimesNoFollow(LPCWSTR path) {
+  const auto bytes = path == nullptr ? std::nullopt : BytesFromWide(path);
+  if (!bytes) return FailOpen(ERROR_INVALID_NAME);
+  if (bytes->empty()) return FailOpen(ERROR_PATH_NOT_FOUND);
+  const PathAt at(*bytes);
+  if (at.error() != 0) return FailOpen(OpenErrorFromErrno(at.error(), *bytes));
+  // O_PATH with O_NOFOLLOW opens a link as itself, which is then refused.
+  UniqueFd fd(::openat(at.dir(), at.name(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (!fd) return FailOpen(OpenErrorFromErrno(errno, *bytes));
+  if (::fstat(fd.get(), &st) != 0) return FailOpen(ErrorFromErrno(errno));
+  if (S_ISLNK(st.st_mode)) return FailOpen(ERROR_STOPPED_ON_SYMLINK);
+  if (!S_ISREG(st.st_mode)) return FailOpen(ERROR_ACCESS_DENIED);
+  constexpr DWORD kAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+  const DWORD refused = RefusedOpen(fd.get(), st, kAccess);
+  if (refused != ERROR_SUCCESS) return FailOpen(refused);
+  return Register(std::move(fd), kAccess, true);
+}
+
+}  // namespace veltrano

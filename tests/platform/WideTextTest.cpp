@@ -70,6 +70,10 @@ TEST(WideText, TextInPiecesEncodesAsTheWhole) {
   std::string whole;
   AppendPercentEscaped(text, whole);
   EXPECT_EQ(whole, escaped);
+  // Windows's arguments reach the option parser as WTF-8 and come back whole.
+  if constexpr (sizeof(wchar_t) == 2) {
+    EXPECT_EQ(WideFromWtf8(Wtf8FromWide(text)), text);
+  }
   for (std::size_t cut = 0; cut <= text.size(); ++cut) {
     const std::wstring_view first = std::wstring_view(text).substr(0, cut);
     const std::wstring_view rest = std::wstring_view(text).substr(cut);

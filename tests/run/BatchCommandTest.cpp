@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "VeltranoVersion.h"
 #include "platform/FileTimes.h"
 #include "tests/run/RunFixture.h"
 
@@ -20,6 +21,8 @@ using fixtures::UtcSeconds;
 
 constexpr char kHeader[] = "文件名\t原时间\t新时间\t路径\n";
 const std::int64_t kMay2020 = UtcSeconds(2020, 5, 1, 12);  // 20:00 in Shanghai
+constexpr char kUndoAlone[] =
+    "--undo 不能与路径、-r、--journal 或 --rfc3161 同用（用 --help 查看用法）";
 
 struct Result {
   int status;
@@ -61,6 +64,12 @@ TEST_F(BatchCommand, WrongArgumentsGiveStatus2AndOneLineOnStandardError) {
       {{missing}, "路径不存在：" + missing},
       {{""}, "路径不存在："},
       {{"--verbose"}, "未知选项：--verbose（用 --help 查看用法）"},
+      {{"-r", "-n"}, "缺少路径（用 --help 查看用法）"},
+      {{"--journal"}, "选项缺少参数：--journal（用 --help 查看用法）"},
+      {{"--journal", missing + "/j", data / "a"}, "无法打开更改记录：" + missing + "/j"},
+      {{"--undo", "j", data / "a"}, kUndoAlone},
+      {{"-r", "--undo", "j"}, kUndoAlone},
+      {{"--undo", "j", "--journal", "k"}, kUndoAlone},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -150,6 +159,7 @@ TEST_F(BatchCommand, TheExecutableStampsAFolderAndReportsItsStatus) {
   const Result help = RunExecutable("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("用法：veltrano-batch [--] 路径\n", 0), 0u);
+  EXPECT_EQ(RunExecutable("--version").out, "veltrano-batch " VELTRANO_VERSION "\n");
   const Result missing = RunExecutable("'" + dir + "/missing'");
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.out, "");

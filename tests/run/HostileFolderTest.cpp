@@ -2,8 +2,9 @@
 // and runs that are cut short: nothing hangs, nothing is lost, every failure
 // is said. Each row is a shell script run with an alarm set (so a hang fails
 // the row) in a fresh current directory, with $B the executable, $D the walked
-// folder (holding signed.exe, last written in 2022) and $P the write-slowing
-// preload. Rows that need root skip with the reason where it is missing.
+// folder (holding signed.exe, last written in 2022), $P the write-slowing
+// preload and $K the preload that kills at the first stamp. Rows that need root skip with the
+// reason where it is missing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -32,6 +33,9 @@ constexpr char kRecord74[] = "]:\nCryptQueryObject failed with ErrorCode[0x80092
 constexpr char kRecord72[] = "[72]:\nLink not followed with ErrorCode[0x2a9]\n";
 constexpr char kRecord105[] = "[105]:\nUnable to allocate memory for Signer Info.\n";
 constexpr char kRecord420[] = "[420]:\nTime read back differs from the signing time.\n";
+constexpr char kFolder74[] = "[74]:\nCryptQueryObject failed with ErrorCode[0x5]\n";
+constexpr char kRecord76[] = "[76]:\nFindFirstFileW failed with ErrorCode[0x5]\n";
+constexpr char kNoLinkOrder[] = " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 ";
 constexpr char kOutOfMemory74[] = "[74]:\nCryptQueryObject failed with ErrorCode[0x8007000e]\n";
 // Exchanges a$i with b$i (i = 1..20) in $1, over and over.
 constexpr char kSwapper[] =
@@ -111,6 +115,7 @@ Outcome RunScript(const HostileCase& c, const fs::path& root) {
     setenv("B", VELTRANO_BATCH_EXE, 1);
     setenv("D", (root / "data").c_str(), 1);
     setenv("P", VELTRANO_SLOW_WRITES, 1);
+    setenv("K", VELTRANO_KILL_ON_STAMP, 1);
     alarm(60);
     execl("/bin/sh", "sh", "-c", c.script.c_str(), nullptr);
     _exit(127);
@@ -302,6 +307,77 @@ const HostileCase kCases[] = {
        crafted.extraUnauthenticatedAttributes = {attributes};
        WriteFile(data / "crafted.exe", BuildSignedPe(crafted));
      }},
+    // 18: subfolders (-r): each folder's entries, then its subfolders' in order; links to
+    // folders not descended into; one that cannot be listed is said, the run goes on (status 1).
+    {"SubfoldersInOrderNoLinkFollowed",
+     "mkdir -p $D/a/b $D/a/c $D/z && cp $D/signed.exe $D/a/b && cp -p $D/signed.exe o.exe && "
+     "ln -s $PWD $D/a/dir && chmod 755 .. $D && chmod 777 . && chmod 0 $D/a/c && exec " +
+         std::string(kNobody) + "$B -r $D",
+     1, "无法读取子文件夹，已跳过：", false,
+     [](auto& data, const Outcome& r) {
+       std::string rows, row;  // each row's name and folder below $D
+       std::istringstream in(r.out);
+       for (std::getline(in, row); std::getline(in, row);)
+         rows += row.substr(0, row.find('\t') + 1) +
+                 row.substr(row.rfind(data.string()) + data.string().size()) + ';';
+       EXPECT_EQ(rows, "a\t;signed.exe\t;z\t;b\t/a;c\t/a;dir\t/a;signed.exe\t/a/b;");
+       EXPECT_EQ(Mtime(data / "../work/o.exe"), kOld);
+       EXPECT_EQ(Count(r.log, kRecord76), 1);
+       EXPECT_EQ(Count(r.log, kRecord72), 1);
+     },
+     kAsNobody},
+    // 19: a tree 10,000 folders deep, listed with at most 64 descriptors (the log's name taken).
+    {"TenThousandLevelsDeep",
+     "mkdir CertificateLog.log && cd $D && python3 -c 'import os, shutil\nfor i in range(10000): "
+     "os.mkdir(\"d\"); os.chdir(\"d\")\nshutil.copy(\"" +
+         std::string("'$D'") +
+         "/signed.exe\", \"s.exe\")' && cd - >/dev/null && ulimit -n 64 && "
+         "{ $B -r $D; echo \"status $?\"; } | tail -n 2",
+     0, "无法打开诊断日志", true,
+     [](auto& data, const Outcome& r) {
+       std::string deepest = data.string();
+       for (int i = 0; i < 10000; ++i) deepest += "/d";
+       EXPECT_EQ(r.out.rfind("s.exe\t", 0), 0u);
+       EXPECT_EQ(Count(r.out, deepest + "\n"), 1);
+       EXPECT_EQ(Count(r.out, "\t-\t"), 0);
+       EXPECT_EQ(Count(r.out, "\nstatus 0\n"), 1);
+     }},
+    // 20: a dry run prints the time that would be set and changes nothing: no time, no log,
+    // no journal.
+    {"DryRunChangesNothing", "$B -n -r --journal J $D && [ ! -e J ] && exec $B --dry-run $D", 0, "",
+     false,
+     [](auto& data, const Outcome& r) {
+       EXPECT_EQ(Count(r.out, "\t2019/04/05 "), 2);
+       EXPECT_FALSE(fs::exists(data / "../work/CertificateLog.log"));
+     }},
+    // 21: a journal and its undo, to the nanosecond; a file changed in between is left alone; a
+    // preview of the undo and a second undo change nothing.
+    {"JournalAndUndo",
+     "cp $D/signed.exe $D/c.exe && touch -d '2022-06-01 00:00:00.123456789' $D/signed.exe $D/c.exe "
+     "&& $B --journal J $D >/dev/null && touch -d 2023-01-01 $D/c.exe && $B -n --undo J "
+     ">/dev/null; [ $(stat -c %Y $D/signed.exe) = 1554444428 ] && $B --undo J; echo \"s $?\"; "
+     "$B --undo J >/dev/null; echo \"s $?\"; stat -c %y $D/signed.exe; exec cat J",
+     0, "自运行后已被更改，未恢复：", false,
+     [](auto&, const Outcome& r) {
+       EXPECT_EQ(Count(r.out, "c.exe\t2023/01/01 "), 1);
+       EXPECT_EQ(Count(r.out, "\ts 1\n"), 0);
+       EXPECT_EQ(Count(r.out, "s 1\n"), 2);
+       EXPECT_EQ(Count(r.out, "2022-06-01 00:00:00.123456789"), 1);
+       EXPECT_EQ(Count(r.out, "stamp\t1654041600.123456789\t1554444428.000000000\t"), 2);
+       EXPECT_EQ(Count(r.out, "read\t1554444428.000000000\t"), 2);
+     }},
+    // 22: a run killed between its journal line and the stamp: the undo finds the file unchanged.
+    {"KilledBetweenJournalAndStamp",
+     "LD_PRELOAD=$K" + std::string(kNoLinkOrder) +
+         "$B --journal J $D >/dev/null; $B --undo J; "
+         "echo \"s $?\"; exec cat J",
+     0, "Killed", false,
+     [](auto&, const Outcome& r) {
+       EXPECT_EQ(Count(r.out, "signed.exe\t2022/"), 1);
+       EXPECT_EQ(Count(r.out, "\t-\t"), 1);
+       EXPECT_EQ(Count(r.out, "s 0\nstamp\t"), 1);
+       EXPECT_EQ(Count(r.out, "read\t"), 0);
+     }},
 };
 
 class HostileFolder : public ::testing::TestWithParam<HostileCase> {};
@@ -332,7 +408,8 @@ TEST_P(HostileFolder, NothingHangsNothingIsLostEveryFailureIsSaid) {
   // Records come only from a failed platform call (here: unsigned entries),
   // or are those the rows below are about, which they count.
   int expected = Count(r.log, kRecord74);
-  for (const char* record : {kRecord72, kRecord105, kRecord420, kOutOfMemory74})
+  for (const char* record :
+       {kRecord72, kFolder74, kRecord76, kRecord105, kRecord420, kOutOfMemory74})
     expected += Count(r.log, record);
   EXPECT_EQ(Count(r.log, "\nCertificate["), expected) << r.log;
   if (c.check) c.check(data, r);

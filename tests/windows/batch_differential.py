@@ -103,11 +103,47 @@ def check_console(windows_batch, env):
     print("console: the usage shows in Chinese")
 
 
+def check_tree_and_undo(windows_batch, make_fixtures, env):
+    """-r, -n, --journal and --undo: subfolders after their parent's entries
+    (the deepest past MAX_PATH), a preview that changes nothing and writes no
+    log, and an undo that puts back each time to 100 ns but one changed since."""
+    with tempfile.TemporaryDirectory() as work:
+        subprocess.run([make_fixtures, os.path.join(work, "fx")], check=True, stdout=subprocess.DEVNULL)
+        root = os.path.join(work, "树")
+        deep = os.path.join(root, "a", *(["x" * 60] * 5))
+        os.makedirs(deep)
+        files = [os.path.join(d, n) for d, n in ((root, "top.exe"), (root + "/a", "mid.exe"), (deep, "deep.exe"))]
+        old = OLD_TIME * 10**9 + 123456700
+        for f in files:
+            shutil.copyfile(os.path.join(work, "fx", "files", "default.exe"), f)
+            os.utime(f, ns=(old, old))
+        shown = subprocess.run(["winepath", "-w", root], env=env, check=True, capture_output=True,
+                               text=True).stdout.strip()
+        batch = lambda *args: subprocess.run(["wine", windows_batch, *args], cwd=work, env=env,
+                                             capture_output=True)
+        times = lambda: [os.stat(f).st_mtime_ns for f in files]
+        preview = batch("-n", "-r", shown)
+        rows = preview.stdout.decode("utf-8")
+        assert preview.returncode == 0 and times() == [old] * 3, (preview, times())
+        assert rows.index("top.exe\t") < rows.index("mid.exe\t") < rows.index("deep.exe\t"), rows
+        assert "\t-\t" not in rows.split("deep.exe\t")[1].splitlines()[0], rows
+        assert not os.path.exists(os.path.join(work, "CertificateLog.log"))
+        assert batch("-r", "--journal", "J", shown).returncode == 0
+        assert times() == [1554444428 * 10**9] * 3, times()
+        os.utime(files[1], (2000000000, 2000000000))
+        for _ in range(2):  # the second undo changes nothing
+            undo = batch("--undo", "J")
+            assert undo.returncode == 1 and "自运行后已被更改" in undo.stderr.decode("utf-8"), undo
+            assert times() == [old, 2000000000 * 10**9, old], times()
+    print("tree, dry run, journal and undo: as on Linux")
+
+
 def main():
     linux_batch, make_fixtures, windows_batch = sys.argv[1:4]
     extra = [d for d in sys.argv[4:] if os.path.isdir(d)]
     env = dict(os.environ, TZ="Asia/Shanghai", LC_ALL="C.UTF-8")
     check_console(windows_batch, env)
+    check_tree_and_undo(windows_batch, make_fixtures, env)
     failed = False
     # By default, and with the opt-in for RFC 3161 and nested timestamps.
     for option in ([], ["--rfc3161"]):
