@@ -90,10 +90,11 @@ FileChoice FileChoiceFromPath(const std::wstring& path) {
 }
 
 std::unique_ptr<wxFileDialog> MakeFileDialog(wxWindow* owner, const std::wstring& startFolder) {
-  // An open dialog for one existing file, opening in `startFolder`, no filter
-  // (every file listed), no default name or extension. The read-only box never appears in wx's
-  // dialogs and the overwrite prompt belongs to save dialogs only; without
-  // wxFD_CHANGE_DIR the current directory (where the log goes) stays.
+  // An open dialog for one existing file, opening in `startFolder`, no
+  // filter (every file listed), no default name or extension. The read-only
+  // box never appears in wx's dialogs and the overwrite prompt belongs to
+  // save dialogs only; without wxFD_CHANGE_DIR the current directory (where
+  // the log goes) stays.
   return std::make_unique<wxFileDialog>(owner, L"选择待修改时间的文件", startFolder, wxString(),
                                         wxString::FromAscii(wxFileSelectorDefaultWildcardStr),
                                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);

@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
 # veltrano.exe under Xvfb and Wine, in a Chinese locale with one CJK font,
-# driven as a user would: the dialog opens with its title; ticking
-# "包括 RFC 3161 时间戳" is remembered in the registry; 文件夹 opens the real
-# folder chooser, where the folder's path is typed; 更改时间 runs over it: the
-# list gets rows and the signed files carry their timestamps' times. Then
-# the About button opens About, its OK button ends it, and Exit ends the
-# program. Saves screenshots of the dialog after the run and of About. (Esc
-# is not used: Wine does not pass it to wxWidgets' keyboard hook, through
-# which the cancel command arrives.)
+# driven as a user would: the dialog opens; "包括 RFC 3161 时间戳" is ticked
+# (and kept in the registry); a folder's path is typed into the real folder
+# chooser; 更改时间 fills the list and stamps the signed files; About and its
+# OK; Exit. Saves screenshots after the run and of About. (Esc is not used:
+# Wine does not pass it to wxWidgets' keyboard hook.)
 #
 #   dialog_smoke.sh VELTRANO_EXE SCREENSHOT_PNG [MAKE_FIXTURES]
 #
-# Without MAKE_FIXTURES (the Linux build's fixture writer) the folder holds
-# only an unsigned file, and no time is checked.
+# Without MAKE_FIXTURES (the Linux build's fixture writer) no file is signed.
 #
 # Runs under the caller's WINEPREFIX (the test preset's).
 set -euo pipefail
@@ -77,6 +73,15 @@ main=$(window_titled "更改文件修改时间为数字签名时间戳 V1.0") ||
 sleep 2  # let the list and the texts paint
 timeout 20 import -window "$main" "$work/before.png" || fail "no screenshot"
 
+# Waits up to 10 s for window $1 to go.
+wait_gone() {
+  for _ in $(seq 20); do
+    xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1" || return 0
+    sleep 0.5
+  done
+  return 1
+}
+
 # Clicks the centre of a control given in dialog units (x, y, width, height)
 # of a window whose client area is cx by cy dialog units.
 click_control() {
@@ -87,17 +92,15 @@ click_control() {
     $(((2 * y + h) * height / (2 * cy))) click 1
 }
 
-# Whether the list's rows (7, 99, 306 x 91, below its header, above a
-# horizontal scroll bar) show any dark pixel: text.
+# Whether the list (7, 99, 306 x 91) shows a dark pixel (text) below its
+# header and above a scroll bar, in a screenshot $1 of the whole dialog.
 list_has_text() {
-  local mean
-  mean=$(convert "$1" -crop "$(($2 * 302 / 320))x$(($3 * 60 / 214))+$(($2 * 9 / 320))+$(($3 * 115 / 214))" \
-    +repage -colorspace Gray -threshold 50% -format '%[fx:mean]' info:)
-  [ "$mean" != 1 ]
+  local w h
+  read -r w h < <(identify -format '%w %h' "$1")
+  [ "$(convert "$1" -crop "$((w * 302 / 320))x$((h * 60 / 214))+$((w * 9 / 320))+$((h * 115 / 214))" \
+    +repage -colorspace Gray -threshold 50% -format '%[fx:mean]' info:)" != 1 ]
 }
-dialog_width=$(identify -format '%w' "$work/before.png")
-dialog_height=$(identify -format '%h' "$work/before.png")
-list_has_text "$work/before.png" "$dialog_width" "$dialog_height" && fail "the list has rows before a run"
+list_has_text "$work/before.png" && fail "the list has rows before a run"
 
 # "包括 RFC 3161 时间戳" (120, 71, 104 x 10 in the 320 x 214 dialog): ticked, and
 # remembered at once.
@@ -115,29 +118,21 @@ xdotool mousemove --window "$chooser" 40 40
 winfolder=$(winepath -w "$folder")
 xdotool type --delay 30 "$winfolder"
 xdotool key Return
-for _ in $(seq 20); do
-  xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$chooser" || break
-  sleep 0.5
-done
-xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$chooser" && fail "the chooser stayed open"
+wait_gone "$chooser" || fail "the chooser stayed open"
 wine reg query "$settings" /v FolderChooserFolder 2>/dev/null | grep -qF "$winfolder" ||
   fail "the chosen folder was not remembered"
 sleep 1
 
-# 更改时间 (259, 54, 50 x 14); the run is over once every entry has its log
-# line and the buttons paint again.
+# 更改时间 (259, 54, 50 x 14); every entry gets its log line.
 entries=$(find "$folder" -mindepth 1 -maxdepth 1 | wc -l)
+logged() { [ "$(grep -c 'Analyze Signed File\[' "$work/CertificateLog.log" 2>/dev/null)" = "$entries" ]; }
 click_control "$main" 320 214 259 54 50 14
-for _ in $(seq 40); do
-  [ "$(grep -c 'Analyze Signed File\[' "$work/CertificateLog.log" 2>/dev/null)" = "$entries" ] && break
-  sleep 0.5
-done
-sleep 2
+for _ in $(seq 40); do logged && break || sleep 0.5; done
+sleep 2  # the rows paint
 timeout 20 import -window "$main" "$out" || fail "no screenshot"
 echo "dialog_smoke: main dialog $main after the run, $(identify -format '%wx%h' "$out") px, saved to $out"
-[ "$(grep -c 'Analyze Signed File\[' "$work/CertificateLog.log" 2>/dev/null)" = "$entries" ] ||
-  fail "the run did not go over the $entries entries of the chosen folder"
-list_has_text "$out" "$dialog_width" "$dialog_height" || fail "no rows in the list after the run"
+logged || fail "the run did not go over the $entries entries of the chosen folder"
+list_has_text "$out" || fail "no rows in the list after the run"
 [ "$(stat -c %Y "$folder/说明.txt")" = "$(date -d '2024-01-02 03:04:05 UTC' +%s)" ] ||
   fail "the unsigned file's time changed"
 if [ -n "$make_fixtures" ]; then
@@ -155,11 +150,7 @@ sleep 1
 import -window "$about" "${out%.png}-about.png" || true
 # Its OK button (117, 52, 50 x 14 in 174 x 73).
 click_control "$about" 174 73 117 52 50 14
-for _ in $(seq 20); do
-  xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$about" || break
-  sleep 0.5
-done
-xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$about" && fail "OK did not end About"
+wait_gone "$about" || fail "OK did not end About"
 sleep 1  # the main dialog is enabled again once About's modal loop has returned
 
 # Exit (259, 192, 50 x 14).
