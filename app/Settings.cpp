@@ -3,6 +3,7 @@
 #include <wx/app.h>
 #include <wx/filefn.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/utils.h>
 
 #ifdef __WXMSW__
@@ -24,7 +25,11 @@ wxFileName SettingsFile() {
 }
 #endif
 
+// A store that cannot be read or written (a read-only home, a damaged file)
+// costs only the remembering: wx's own complaints, which would come up as
+// message boxes, are silenced wherever the store is touched.
 std::unique_ptr<wxConfigBase> OpenConfig() {
+  wxLogNull quiet;
 #ifdef __WXMSW__
   // HKCU\Software\<vendor>\veltrano, the vendor being the name the
   // application gives its profile storage.
@@ -37,6 +42,7 @@ std::unique_ptr<wxConfigBase> OpenConfig() {
 
 // Writes what was changed to the store at once.
 void Save(wxConfigBase& config) {
+  wxLogNull quiet;
 #ifndef __WXMSW__
   // wxFileConfig writes its file through a temporary one in the same folder,
   // which must exist first.
