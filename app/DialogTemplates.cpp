@@ -1,6 +1,7 @@
 #include "app/DialogTemplates.h"
 
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/settings.h>
 #include <wx/statbmp.h>
 #include <wx/statbox.h>
@@ -52,6 +53,8 @@ wxWindow* CreateControl(wxWindow& parent, const ControlTemplate& t, const wxIcon
       const wxIcon icon = icons.GetIcon(wxSize(edge, edge), wxIconBundle::FALLBACK_NEAREST_LARGER);
       return new wxStaticBitmap(&parent, t.id, icon, pos, wxSize(edge, edge));
     }
+    case ControlKind::CheckBox:
+      return new wxCheckBox(&parent, t.id, text, pos, size);
   }
   return nullptr;
 }

@@ -25,6 +25,7 @@ enum class ControlKind {
   NoPrefixLabel,  // static text shown exactly as written ("&" included)
   ReportList,     // report-view list, headers that do not sort
   Icon,           // the program's icon at the system icon size
+  CheckBox,       // two-state check box, unchecked when created
 };
 
 struct ControlTemplate {
@@ -41,20 +42,28 @@ struct DialogTemplate {
   std::span<const ControlTemplate> controls;
 };
 
-// Template 102, the main dialog.
+// The main dialog's opt-in boxes: "包括 RFC 3161 时间戳" and "包括子文件夹".
+inline constexpr int IDC_INCLUDE_RFC3161 = 1006;
+inline constexpr int IDC_RECURSIVE = 1007;
+
+// Template 102, the main dialog. The opt-in boxes take a row of their own
+// under 更改时间: the 信息 group grows by that row (14 units), and what lies
+// below it moves down with the dialog's bottom.
 inline constexpr ControlTemplate kMainDialogControls[] = {
-    {IDC_EXIT, ControlKind::DefPushButton, L"退出", 259, 178, 50, 14},
+    {IDC_EXIT, ControlKind::DefPushButton, L"退出", 259, 192, 50, 14},
     {IDC_SINGLE_FILE, ControlKind::PushButton, L"单个文件", 23, 11, 87, 21},
     {IDC_FOLDER, ControlKind::PushButton, L"文件夹", 23, 50, 87, 21},
-    {IDC_STATIC, ControlKind::GroupBox, L"信息", 115, 7, 198, 64},
+    {IDC_STATIC, ControlKind::GroupBox, L"信息", 115, 7, 198, 78},
     {IDC_PATH, ControlKind::ReadOnlyEdit, L"", 120, 33, 189, 16},
     {IDC_STATIC, ControlKind::Label, L"确认路径", 120, 19, 31, 9},
     {IDC_CHANGE_TIME, ControlKind::PushButton, L"更改时间", 259, 54, 50, 14},
-    {IDC_STATIC, ControlKind::GroupBox, L"处理结果", 7, 74, 306, 102},
-    {IDC_RESULT_LIST, ControlKind::ReportList, L"", 7, 85, 306, 91},
-    {IDC_ABOUT, ControlKind::PushButton, L"关于", 23, 178, 50, 14},
+    {IDC_INCLUDE_RFC3161, ControlKind::CheckBox, L"包括 RFC 3161 时间戳", 120, 71, 104, 10},
+    {IDC_RECURSIVE, ControlKind::CheckBox, L"包括子文件夹", 235, 71, 74, 10},
+    {IDC_STATIC, ControlKind::GroupBox, L"处理结果", 7, 88, 306, 102},
+    {IDC_RESULT_LIST, ControlKind::ReportList, L"", 7, 99, 306, 91},
+    {IDC_ABOUT, ControlKind::PushButton, L"关于", 23, 192, 50, 14},
 };
-inline constexpr DialogTemplate kMainDialogTemplate{IDD_VELTRANO_DIALOG, L"Veltrano", 320, 200,
+inline constexpr DialogTemplate kMainDialogTemplate{IDD_VELTRANO_DIALOG, L"Veltrano", 320, 214,
                                                     kMainDialogControls};
 
 // Template 100, the About box.

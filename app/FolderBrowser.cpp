@@ -2,8 +2,8 @@
 
 // The browser's caption is the platform's own ("浏览文件夹" on a Chinese
 // Windows); the program adds no instructions and no flags.
-CFolderBrowser::CFolderBrowser(wxWindow* owner)
-    : m_dialog(owner, L"浏览文件夹", wxString(), wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST) {
+CFolderBrowser::CFolderBrowser(wxWindow* owner, const std::wstring& startFolder)
+    : m_dialog(owner, L"浏览文件夹", startFolder, wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST) {
   m_strFolderPath.reserve(260);
 }
 

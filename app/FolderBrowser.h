@@ -8,10 +8,10 @@
 
 class CFolderBrowser {
  public:
-  // Builds the dialog with `owner` as its parent. (No thread set-up is
+  // Builds the dialog with `owner` as its parent, opening in `startFolder`. (No thread set-up is
   // needed: wxMSW initialises OLE for the UI thread at start-up, GTK has no
   // such step.)
-  explicit CFolderBrowser(wxWindow* owner);
+  CFolderBrowser(wxWindow* owner, const std::wstring& startFolder);
 
   CFolderBrowser(const CFolderBrowser&) = delete;
   CFolderBrowser& operator=(const CFolderBrowser&) = delete;

@@ -2,14 +2,16 @@
 
 #include <wx/config.h>
 
+#include "app/Settings.h"
 #include "app/VeltranoDlg.h"
 
 CVeltranoApp::CVeltranoApp() {
   // The restart-manager support flag: wx offers no restart-manager
   // registration and Linux has no restart manager; nothing to set.
   //
-  // No settings are ever read or written: wx must not create its default
-  // configuration object (a file or registry key) behind our back.
+  // The only settings are the dialog's (see CSettingsStore), kept while the
+  // dialog runs: wx must not create its default configuration object (a
+  // file or registry key) behind our back.
   wxConfigBase::DontCreateOnDemand();
 }
 
@@ -36,10 +38,11 @@ BOOL CVeltranoApp::InitInstance() {
   // select.
   //
   // Profile storage key: the vendor name is what names wx's configuration
-  // storage (the registry key on Windows). It is only named; no setting is
-  // ever read or written (see the constructor).
+  // storage (the registry key on Windows), which holds the dialog's
+  // remembered settings.
   SetVendorName(L"应用程序向导生成的本地应用程序");
 
+  CSettingsStore settings;
   CVeltranoDlg dlg;
   SetTopWindow(&dlg);
   dlg.ShowModal();  // IDOK after Exit; the result is not examined

@@ -2,6 +2,7 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/dcclient.h>
 #include <wx/evtloop.h>
 #include <wx/msgdlg.h>
@@ -18,6 +19,7 @@
 #include "app/DialogTemplates.h"
 #include "app/DisplayText.h"
 #include "app/FolderBrowser.h"
+#include "app/Settings.h"
 
 namespace {
 
@@ -33,14 +35,21 @@ constexpr int kRowFitOrder[] = {0, 1, 3, 2};
 // the run (a text and its extent take a few hundred bytes).
 constexpr std::size_t kMaxPreparedTexts = 4096;
 
+// The opt-in boxes and the settings that remember them.
+constexpr std::pair<int, const wchar_t*> kOptInBoxes[] = {
+    {IDC_INCLUDE_RFC3161, kIncludeRfc3161Setting},
+    {IDC_RECURSIVE, kRecursiveSetting},
+};
+
 std::optional<FileChoice> ChooseFileWithDialog(wxWindow& owner) {
-  const std::unique_ptr<wxFileDialog> dialog = MakeFileDialog(&owner);
+  const std::unique_ptr<wxFileDialog> dialog =
+      MakeFileDialog(&owner, ChooserStartFolder(kFileChooserSetting));
   if (dialog->ShowModal() != wxID_OK) return std::nullopt;
   return FileChoiceFromPath(dialog->GetPath().ToStdWstring());
 }
 
 std::optional<std::wstring> ChooseFolderWithDialog(wxWindow& owner) {
-  CFolderBrowser browser(&owner);
+  CFolderBrowser browser(&owner, ChooserStartFolder(kFolderChooserSetting));
   if (!browser.Browse()) return std::nullopt;
   return browser.GetPath();
 }
@@ -80,12 +89,13 @@ FileChoice FileChoiceFromPath(const std::wstring& path) {
   return choice;
 }
 
-std::unique_ptr<wxFileDialog> MakeFileDialog(wxWindow* owner) {
-  // An open dialog for one existing file, no filter (every file listed), no
-  // default name or extension. The read-only box never appears in wx's
-  // dialogs and the overwrite prompt belongs to save dialogs only; without
-  // wxFD_CHANGE_DIR the current directory (where the log goes) stays.
-  return std::make_unique<wxFileDialog>(owner, L"选择待修改时间的文件", wxString(), wxString(),
+std::unique_ptr<wxFileDialog> MakeFileDialog(wxWindow* owner, const std::wstring& startFolder) {
+  // An open dialog for one existing file, opening in `startFolder`, no
+  // filter (every file listed), no default name or extension. The read-only
+  // box never appears in wx's dialogs and the overwrite prompt belongs to
+  // save dialogs only; without wxFD_CHANGE_DIR the current directory (where
+  // the log goes) stays.
+  return std::make_unique<wxFileDialog>(owner, L"选择待修改时间的文件", startFolder, wxString(),
                                         wxString::FromAscii(wxFileSelectorDefaultWildcardStr),
                                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
 }
@@ -127,6 +137,14 @@ CVeltranoDlg::CVeltranoDlg(wxWindow* /*pParent*/)
   for (const auto& [id, handler] : commands) {
     Bind(
         wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
+  }
+  // The opt-in boxes show what was remembered; each change is remembered at
+  // once. The run reads them when 更改时间 is pressed.
+  for (const auto& [id, setting] : kOptInBoxes) {
+    auto* box = static_cast<wxCheckBox*>(FindWindow(id));
+    box->SetValue(ReadSetting(setting));
+    box->Bind(wxEVT_CHECKBOX,
+              [setting = setting](wxCommandEvent& e) { WriteSetting(setting, e.IsChecked()); });
   }
   Bind(wxEVT_PAINT, &CVeltranoDlg::OnPaint, this);
   Bind(wxEVT_CLOSE_WINDOW, &CVeltranoDlg::OnClose, this);
@@ -208,6 +226,7 @@ void CVeltranoDlg::OnBnClickedSingleFile() {
   if (!choice) return;
   SelectFile(choice->path, choice->name, choice->folder);
   TransferDataToWindow();  // the box shows the full path
+  RememberChooserFolder(kFileChooserSetting, choice->folder);
 }
 
 void CVeltranoDlg::OnBnClickedFolder() {
@@ -218,6 +237,7 @@ void CVeltranoDlg::OnBnClickedFolder() {
   if (!folder || folder->empty()) return;
   // The box shows the folder; m_strPath holds it with the search pattern.
   ShowPath(SelectFolder(*folder));
+  RememberChooserFolder(kFolderChooserSetting, *folder);
 }
 
 void CVeltranoDlg::OnBnClickedAbout() {
@@ -232,6 +252,8 @@ void CVeltranoDlg::RunChangeTime() {
   // which ends with the run on every way out of it. A time that cannot be turned
   // into text is reported once afterwards, the way a failed command is.
   std::optional<CTimeTextException> error;
+  m_bIncludeRfc3161 = IsBoxChecked(IDC_INCLUDE_RFC3161);
+  m_bRecursive = IsBoxChecked(IDC_RECURSIVE);
   {
     struct RunScope {
       CVeltranoDlg& dlg;
@@ -331,7 +353,8 @@ void CVeltranoDlg::HandleEventsButInput() {
 int CVeltranoDlg::CRunInputBlocker::FilterEvent(wxEvent& event) {
   const wxEventType type = event.GetEventType();
   const bool input = dynamic_cast<wxMouseEvent*>(&event) || dynamic_cast<wxKeyEvent*>(&event) ||
-                     type == wxEVT_BUTTON || type == wxEVT_CONTEXT_MENU || type == wxEVT_HELP ||
+                     type == wxEVT_BUTTON || type == wxEVT_CHECKBOX || type == wxEVT_CONTEXT_MENU ||
+                     type == wxEVT_HELP ||
                      (type == wxEVT_CLOSE_WINDOW && static_cast<wxCloseEvent&>(event).CanVeto());
   if (!input) return Event_Skip;
   auto* window = dynamic_cast<wxWindow*>(event.GetEventObject());
@@ -347,6 +370,11 @@ bool CVeltranoDlg::OnSysCommand(unsigned int nID, std::intptr_t /*lParam*/) {
   if (m_bRunning) return true;  // the window menu is input too
   OnBnClickedAbout();
   return true;
+}
+
+bool CVeltranoDlg::IsBoxChecked(int id) const {
+  const auto* box = dynamic_cast<const wxCheckBox*>(FindWindow(id));
+  return box && box->GetValue();
 }
 
 void CVeltranoDlg::EnableDlgItem(int id, bool enable) {

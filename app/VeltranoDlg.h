@@ -35,8 +35,9 @@ struct FileChoice {
 FileChoice FileChoiceFromPath(const std::wstring& path);
 
 // The file-open dialog of the single-file choice: titled "选择待修改时间的文件",
-// one existing file, every file listed, the current directory left alone.
-std::unique_ptr<wxFileDialog> MakeFileDialog(wxWindow* owner);
+// opening in `startFolder`, one existing file, every file listed, the current
+// directory left alone.
+std::unique_ptr<wxFileDialog> MakeFileDialog(wxWindow* owner, const std::wstring& startFolder);
 
 // Where the drawing of the icon starts in a minimised window: centred, with
 // the division truncating toward zero as the platform's integer division does.
@@ -72,7 +73,8 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   using wxDialog::SetTitle;
 
   // Seams for the tests: the file and folder choosers (by default the real
-  // dialogs) and the report of a failed time conversion (by default a
+  // dialogs, opening where the user last chose; the dialog remembers each
+  // choice) and the report of a failed time conversion (by default a
   // message box). A chooser returns nothing when the user cancelled; the
   // folder chooser returns an empty path for an item that has no file-system
   // path.
@@ -148,6 +150,8 @@ class CVeltranoDlg : public wxDialog, public CVeltranoDlgCore {
   // for it.
   void FitRowsSoFar();
   void AddAboutToSystemMenu();
+  // Whether the check box `id` is checked.
+  bool IsBoxChecked(int id) const;
   // Puts `text` into the path box (as the box can show it).
   void ShowPath(const std::wstring& text);
   void OnPaint(wxPaintEvent& event);

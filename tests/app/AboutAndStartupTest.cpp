@@ -57,5 +57,5 @@ TEST(StartUp, InitInstanceRunsTheDialogAsMainWindowAndReturnsFalseAfterExit) {
   EXPECT_EQ(wxGetApp().InitInstance(), FALSE);
   EXPECT_EQ(pressExit.Count(), 1);
   EXPECT_TRUE(dialogIsTopWindow);
-  EXPECT_EQ(wxConfigBase::Get(false), nullptr);  // no settings object, so nothing written
+  EXPECT_EQ(wxConfigBase::Get(false), nullptr);  // the settings store closed with the dialog
 }

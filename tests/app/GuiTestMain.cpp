@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/VeltranoApp.h"
 
@@ -54,6 +55,11 @@ int main(int argc, char** argv) {
   // Listing the tests (CTest does so while building) needs no display.
   if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
 
+  // The dialog's remembered settings go to a folder of this run's own, never
+  // to the user's.
+  char configHome[] = "/tmp/veltrano-gui-tests-XXXXXX";
+  if (!mkdtemp(configHome)) return 1;
+  setenv("XDG_CONFIG_HOME", configHome, 1);
   setenv("NO_AT_BRIDGE", "1", 0);  // no accessibility bus under Xvfb
   // Scroll bars that take their share of the window, as on Windows, rather
   // than GTK's overlay ones, so the tests see the list's client area shrink.
@@ -69,5 +75,6 @@ int main(int argc, char** argv) {
     wxTheApp->OnExit();
   }
   wxEntryCleanup();
+  std::filesystem::remove_all(configHome);
   return result;
 }

@@ -1,6 +1,7 @@
 // The main dialog's template, set-up and command routing, on the real window.
 #include <gtest/gtest.h>
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/listctrl.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -14,25 +15,33 @@
 
 TEST(MainDialog, ControlsTabOrderAndStylesFollowTemplate102) {
   CTestDlg dlg;
-  const std::vector<wxWindow*> children =
-      ExpectTemplateControls(dlg, {
-                                      {1, wxCLASSINFO(wxButton), L"退出", 259, 178, 50, 14},
-                                      {1000, wxCLASSINFO(wxButton), L"单个文件", 23, 11, 87, 21},
-                                      {1001, wxCLASSINFO(wxButton), L"文件夹", 23, 50, 87, 21},
-                                      {-1, wxCLASSINFO(wxStaticBox), L"信息", 115, 7, 198, 64},
-                                      {1002, wxCLASSINFO(wxTextCtrl), L"", 120, 33, 189, 16},
-                                      {-1, wxCLASSINFO(wxStaticText), L"确认路径", 120, 19, 31, 9},
-                                      {3, wxCLASSINFO(wxButton), L"更改时间", 259, 54, 50, 14},
-                                      {-1, wxCLASSINFO(wxStaticBox), L"处理结果", 7, 74, 306, 102},
-                                      {1005, wxCLASSINFO(wxListCtrl), L"", 7, 85, 306, 91},
-                                      {2, wxCLASSINFO(wxButton), L"关于", 23, 178, 50, 14},
-                                  });
+  const std::vector<wxWindow*> children = ExpectTemplateControls(
+      dlg, {
+               {1, wxCLASSINFO(wxButton), L"退出", 259, 192, 50, 14},
+               {1000, wxCLASSINFO(wxButton), L"单个文件", 23, 11, 87, 21},
+               {1001, wxCLASSINFO(wxButton), L"文件夹", 23, 50, 87, 21},
+               {-1, wxCLASSINFO(wxStaticBox), L"信息", 115, 7, 198, 78},
+               {1002, wxCLASSINFO(wxTextCtrl), L"", 120, 33, 189, 16},
+               {-1, wxCLASSINFO(wxStaticText), L"确认路径", 120, 19, 31, 9},
+               {3, wxCLASSINFO(wxButton), L"更改时间", 259, 54, 50, 14},
+               {1006, wxCLASSINFO(wxCheckBox), L"包括 RFC 3161 时间戳", 120, 71, 104, 10},
+               {1007, wxCLASSINFO(wxCheckBox), L"包括子文件夹", 235, 71, 74, 10},
+               {-1, wxCLASSINFO(wxStaticBox), L"处理结果", 7, 88, 306, 102},
+               {1005, wxCLASSINFO(wxListCtrl), L"", 7, 99, 306, 91},
+               {2, wxCLASSINFO(wxButton), L"关于", 23, 192, 50, 14},
+           });
   std::vector<int> tabStops;
   for (wxWindow* w : children) {
     if (w->CanAcceptFocusFromKeyboard()) tabStops.push_back(w->GetId());
   }
-  EXPECT_EQ(tabStops, (std::vector<int>{1, 1000, 1001, 1002, 3, 1005, 2}));
-  EXPECT_EQ(dlg.GetClientSize(), dlg.ConvertDialogToPixels(wxSize(320, 200)));
+  EXPECT_EQ(tabStops, (std::vector<int>{1, 1000, 1001, 1002, 3, 1006, 1007, 1005, 2}));
+  EXPECT_EQ(dlg.GetClientSize(), dlg.ConvertDialogToPixels(wxSize(320, 214)));
+  // Off at first; and the labels fit their boxes.
+  for (int id : {1006, 1007}) {
+    auto* box = static_cast<wxCheckBox*>(dlg.FindWindow(id));
+    EXPECT_FALSE(box->GetValue());
+    EXPECT_LE(box->GetBestSize().GetWidth(), box->GetSize().GetWidth()) << id;
+  }
   EXPECT_EQ(dlg.GetDefaultItem(), dlg.FindWindow(1));
   const long frame = wxRESIZE_BORDER | wxCAPTION | wxSYSTEM_MENU;
   EXPECT_EQ(dlg.GetWindowStyleFlag() & frame, frame);

@@ -1,15 +1,22 @@
 // The single-file and folder choices, through the chooser seam, and the data
 // exchange between edit box 1002 and m_strPath.
 #include <gtest/gtest.h>
+#include <wx/checkbox.h>
 #include <wx/dirdlg.h>
 #include <wx/textctrl.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "GuiTestSupport.h"
 #include "app/FolderBrowser.h"
+#include "app/Settings.h"
+#include "tests/fixtures/TempDir.h"
 
 namespace {
 
@@ -109,15 +116,63 @@ TEST(PathChoice, ExitCopiesTheEditBoxBackWithoutLosingTheOriginalText) {
 
 TEST(PathChoice, RealDialogsAreBuiltAsTheChoicesNeed) {
   CTestDlg dlg;
-  const std::unique_ptr<wxFileDialog> file = MakeFileDialog(&dlg);
+  const std::unique_ptr<wxFileDialog> file = MakeFileDialog(&dlg, L"/usr");
   EXPECT_EQ(file->GetMessage(), wxString(L"选择待修改时间的文件"));
+  EXPECT_EQ(file->GetDirectory(), "/usr");
   EXPECT_EQ(file->GetWildcard(), "*");  // no filter: every file
   EXPECT_TRUE(file->HasFlag(wxFD_OPEN));
   EXPECT_FALSE(file->HasFlag(wxFD_MULTIPLE));
   EXPECT_FALSE(file->HasFlag(wxFD_CHANGE_DIR));  // the log stays where it was
 
-  CFolderBrowser folder(&dlg);
+  CFolderBrowser folder(&dlg, L"/usr");
   EXPECT_FALSE(folder.Dialog().HasFlag(wxDD_MULTIPLE));
   EXPECT_FALSE(folder.Dialog().HasFlag(wxDD_CHANGE_DIR));
   EXPECT_TRUE(folder.GetPath().empty());
+}
+
+TEST(PathChoice, OptInBoxesAreReadOnChangeTimeAndTheyAndTheChoosersFoldersOutliveARestart) {
+  namespace fs = std::filesystem;
+  const fs::path store = fs::path(std::getenv("XDG_CONFIG_HOME")) / "veltrano";
+  fs::remove_all(store);
+  veltrano::fixtures::TempDir temp;
+  const fs::path folder = temp / "$HOME %TEMP%";  // kept as text, not expanded
+  fs::create_directory(folder);
+  const std::wstring home = wxGetHomeDir().ToStdWstring();
+  const auto checked = [](CTestDlg& d, int id) {
+    return static_cast<wxCheckBox*>(d.FindWindow(id))->GetValue();
+  };
+  {
+    CSettingsStore settings;
+    EXPECT_EQ(ChooserStartFolder(kFolderChooserSetting), home);  // the first time
+    CTestDlg dlg;
+    dlg.Show();
+    PumpEvents(100);
+    wxUIActionSimulator sim;
+    for (int id : {1006, 1007}) {  // as the user ticks them
+      sim.MouseMove(dlg.FindWindow(id)->GetScreenRect().GetPosition() + wxPoint(5, 5));
+      sim.MouseClick();
+      PumpEvents(100);
+    }
+    EXPECT_TRUE(checked(dlg, 1006) && checked(dlg, 1007));
+    EXPECT_FALSE(dlg.m_bIncludeRfc3161 || dlg.m_bRecursive);  // not before 更改时间
+    dlg.SetFolderChooser([&](wxWindow&) { return std::optional(folder.wstring()); });
+    dlg.SetFileChooser(
+        [&](wxWindow&) { return std::optional(FileChoiceFromPath((temp / "a").wstring())); });
+    ClickButton(dlg, 1000);
+    ClickButton(dlg, 1001);
+    ClickButton(dlg, 3);
+    EXPECT_TRUE(dlg.m_bIncludeRfc3161 && dlg.m_bRecursive);
+    static_cast<wxCheckBox*>(dlg.FindWindow(1006))->SetValue(false);
+    ClickButton(dlg, 3);
+    EXPECT_FALSE(dlg.m_bIncludeRfc3161);
+    RememberChooserFolder(kFileChooserSetting, temp.path().wstring() + L"/\xDCFF");  // not text
+    dlg.Hide();
+  }
+  CSettingsStore settings;  // the next start
+  CTestDlg dlg;
+  EXPECT_TRUE(checked(dlg, 1006) && checked(dlg, 1007));  // as last ticked
+  EXPECT_EQ(ChooserStartFolder(kFolderChooserSetting), folder.wstring());
+  EXPECT_EQ(ChooserStartFolder(kFileChooserSetting), temp.path().wstring());
+  fs::remove(folder);
+  EXPECT_EQ(ChooserStartFolder(kFolderChooserSetting), home);  // gone: home again
 }

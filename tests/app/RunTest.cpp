@@ -303,6 +303,7 @@ TEST(DialogRun, ListIsPaintedBetweenEntriesWhileInputWaitsAndTheResultsStayTheSa
   int inputSeen = 0;
   dlg.Bind(wxEVT_BUTTON, [&](wxCommandEvent& e) { inputSeen += inRun, e.Skip(); });
   dlg.Bind(wxEVT_CHAR_HOOK, [&](wxKeyEvent& e) { inputSeen += inRun, e.Skip(); });
+  dlg.Bind(wxEVT_CHECKBOX, [&](wxCommandEvent& e) { inputSeen += inRun, e.Skip(); });
   std::vector<int> rowsWhenPainted;
   for (wxWindow* part : dlg.ListCtrl().GetChildren()) {
     part->Bind(wxEVT_PAINT, [&](wxPaintEvent& e) {
@@ -316,8 +317,11 @@ TEST(DialogRun, ListIsPaintedBetweenEntriesWhileInputWaitsAndTheResultsStayTheSa
   // One input per entry, so that each arrives as a user's would (the run
   // handles events between entries).
   const std::function<void()> inputs[] = {
-      [&] { sim.MouseMove(Inside(dlg, 1)); },           // Exit
-      [&] { sim.MouseClick(); }, [&] { dlg.Close(); },  // what the close box sends
+      [&] { sim.MouseMove(Inside(dlg, 1007)); },  // "包括子文件夹"
+      [&] { sim.MouseClick(); },
+      [&] { sim.MouseMove(Inside(dlg, 1)); },  // Exit
+      [&] { sim.MouseClick(); },
+      [&] { dlg.Close(); },  // what the close box sends
   };
   dlg.m_betweenEntries = [&] {
     const auto step = static_cast<std::size_t>(dlg.ListCtrl().GetItemCount() - 3);
@@ -333,8 +337,10 @@ TEST(DialogRun, ListIsPaintedBetweenEntriesWhileInputWaitsAndTheResultsStayTheSa
                           [](int rows) { return rows > 0 && rows < 12; }));
   EXPECT_EQ(RowsAndWidths(dlg), RowsAndWidths(quiet));
   // The input waited: once the run is over, Exit ends the dialog (shown
-  // modeless here, it hides) and the close request opens About.
+  // modeless here, it hides) and the close request opens About. The box was
+  // read when the run began, whatever the click did.
   PumpEvents(300);
+  EXPECT_FALSE(dlg.m_bRecursive);
   EXPECT_FALSE(dlg.IsShown());
   EXPECT_EQ(closeAbout.Count(), 1);
   dlg.Show();
