@@ -33,7 +33,7 @@ build_packages=(
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  tzdata openssl osslsigncode python3
+  tzdata openssl osslsigncode python3 e2fsprogs util-linux
   xvfb xauth x11-utils
   gcab msitools
 )
