@@ -176,7 +176,11 @@ bool EncodeWide(std::wstring_view text, Unencodable mode, std::string& out,
     if (end != i) {
       const std::size_t at = out.size();
       out.resize(at + (end - i));
-      for (std::size_t k = i; k < end; ++k) out[at + k - i] = static_cast<char>(text[k]);
+      // Through a local pointer: a store through out[] may alias the string's
+      // own pointer, which would then be loaded again for every byte.
+      char* const to = out.data() + at;
+      const wchar_t* const from = text.data() + i;
+      for (std::size_t k = 0; k < end - i; ++k) to[k] = static_cast<char>(from[k]);
       i = end - 1;
       continue;
     }
