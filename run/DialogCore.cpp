@@ -136,6 +136,7 @@ void CVeltranoDlgCore::SetupColumnHeaders() {
 }
 
 void CVeltranoDlgCore::FitColumnToCell(int nRow, int nColumn) {
+  if (!FitsColumns()) return;
   IResultListView& list = ResultList();
   const int lastRow = list.GetItemCount() - 1;
   const int lastColumn = list.GetColumnCount() - 1;

@@ -123,6 +123,9 @@ class CVeltranoDlgCore {
   // Called when a subfolder of a recursive walk cannot be listed (after its
   // log record), with its path and the search's error code.
   virtual void OnSubfolderUnlisted(const std::wstring& /*folder*/, DWORD /*dwError*/) {}
+  // Whether cells are fitted into columns as they are filled. A list whose
+  // rows are printed as text and then forgotten has no columns to fit.
+  virtual bool FitsColumns() const { return true; }
 
  private:
   // A text's measured width (see WidthOf).

@@ -40,6 +40,8 @@ class CHeadlessRun final : public CHeadlessDialog {
   void OnSearchFailed(DWORD dwError) override;
   // Says which subfolder and why on `err`; the run goes on.
   void OnSubfolderUnlisted(const std::wstring& folder, DWORD dwError) override;
+  // The rows go out as text: no column is measured.
+  bool FitsColumns() const override { return false; }
 
  private:
   // Tells once per run that the log could not be opened or written.
