@@ -161,33 +161,15 @@ const HostileCase kCases[] = {
      },
      kRoot},
     // 3: a stop signal lets the current entry finish; every row so far is out.
-    {"Sigint",
-     "exec $B $D",
-     130,
-     "收到SIGINT，已在当前条目完成后停止",
-     {},
-     EveryChangeHasItsRow,
-     "",
-     SIGINT},
-    {"Sigterm",
-     "exec $B $D",
-     143,
-     "收到SIGTERM，已在当前条目完成后停止",
-     {},
-     EveryChangeHasItsRow,
-     "",
-     SIGTERM},
+    {"Sigint", "exec $B $D", 130, "收到SIGINT，已在当前条目完成后停止", std::nullopt,
+     EveryChangeHasItsRow, "", SIGINT},
+    {"Sigterm", "exec $B $D", 143, "收到SIGTERM，已在当前条目完成后停止", std::nullopt,
+     EveryChangeHasItsRow, "", SIGTERM},
     // 4: rows that cannot be written stop the run before any further change.
     {"StandardOutputIsFull", "exec $B $D >/dev/full", 1, "无法写出结果，未做任何更改", false},
     {"StandardOutputIsClosed", "exec $B $D >&-", 1, "无法写出结果，未做任何更改", false},
-    {"TheReaderGoesAway",
-     "exec $B $D",
-     1,
-     "运行已停止；未能写出的一行：",
-     {},
-     [](auto& data, auto&) { EXPECT_LT(CountStamped(data), 1500); },
-     "",
-     -1},
+    {"TheReaderGoesAway", "exec $B $D", 1, "运行已停止；未能写出的一行：", std::nullopt,
+     [](auto& data, auto&) { EXPECT_LT(CountStamped(data), 1500); }, "", -1},
     // 5: a folder that cannot be listed is said; one beyond PATH_MAX works.
     {"FolderCannotBeListed", "chmod 755 .. && chmod 0 $D && exec " + std::string(kNobody) + "$B $D",
      1, "（拒绝访问，错误代码 0x5）", false, nullptr, kAsNobody},
@@ -203,8 +185,8 @@ const HostileCase kCases[] = {
      0, "写入失败", true, nullptr, kRoot},
     {"AnotherWriterKeepsRecordsWhole",
      "for i in $(seq 40); do echo >$D/u$i; done; (while :; do echo z; done) >>CertificateLog.log & "
-     "until [ -s CertificateLog.log ]; do :; done; LD_PRELOAD=$P "
-     "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 $B $D >/dev/null; kill $!",
+     "until [ -s CertificateLog.log ]; do :; done; LD_PRELOAD=$P" +
+         std::string(kNoLinkOrder) + "$B $D >/dev/null; kill $!",
      0, "", true, [](auto&, const Outcome& r) { EXPECT_EQ(Count(r.log, kRecord74), 40); }},
     // 7: names cannot break a log line or a row.
     {"NamesCannotForgeLines",
@@ -266,8 +248,7 @@ const HostileCase kCases[] = {
     {"SwapsBetweenListingAndStamping",
      "for i in $(seq 20); do cp $D/signed.exe $D/a$i && (cat $D/signed.exe; echo) >$D/b$i && "
      "touch -d 2001-06-01 $D/a$i && touch -d 2002-06-01 $D/b$i; done; python3 -c '" +
-         std::string(kSwapper) +
-         "' $D & sleep 0.2; LD_PRELOAD=$P ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 "
+         std::string(kSwapper) + "' $D & sleep 0.2; LD_PRELOAD=$P" + kNoLinkOrder +
          "$B $D; kill $!",
      0, "", true, ChangedRowsShowTheChangedFilesOldTimes},
     // 15: the row shows what a file system that cannot hold the time holds (ext4 -I 128: 2038).

@@ -149,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"legacy-pe32plus-sha256.exe", k20190405_060708, Step::Done, L"Veltrano x64"},
         // Two-digit years: 99 is 1999, 49 is 2049.
         Case{"legacy-1999.exe", k19991231_235959, Step::Done, L"Veltrano 1999"},
-        Case{"legacy-2049.exe", k20491231_235959, Step::Done, {}, L"https://veltrano.invalid/2049"},
+        Case{"legacy-2049.exe", k20491231_235959, Step::Done, std::nullopt,
+             L"https://veltrano.invalid/2049"},
         // 1904051407+0800: no seconds, and an offset that moves the instant.
         Case{"legacy-offset.exe", 1554444420, Step::Done, L"Veltrano +0800"},
         // Timestamped, but osslsigncode wrote no opus attribute without -n/-i.
@@ -157,15 +158,12 @@ INSTANTIATE_TEST_SUITE_P(
         // An RFC 3161 timestamp is not a legacy counter-signature: no time
         // but with the opt-in; nor are nested signatures', the earlier of
         // which the opt-in takes only where signer 0 has no timestamp.
-        Case{"rfc3161-pe32plus.exe",
-             {},
-             Step::CounterSigner,
-             L"Veltrano RFC 3161",
-             {},
-             k20190405_060708},
-        Case{"nested-rfc3161.exe", {}, Step::CounterSigner, L"Veltrano Nested", {}, 1554400000},
+        Case{"rfc3161-pe32plus.exe", std::nullopt, Step::CounterSigner, L"Veltrano RFC 3161",
+             std::nullopt, k20190405_060708},
+        Case{"nested-rfc3161.exe", std::nullopt, Step::CounterSigner, L"Veltrano Nested",
+             std::nullopt, 1554400000},
         Case{"legacy-nested-rfc3161.exe", k20190405_060708, Step::Done, L"Veltrano Dual"},
-        Case{"untimestamped-pe32.exe", {}, Step::CounterSigner, kTestTool}),
+        Case{"untimestamped-pe32.exe", std::nullopt, Step::CounterSigner, kTestTool}),
     CaseName);
 
 // --- Microsoft-signed files from the npm package signtool@1.0.0 ---------------
@@ -187,12 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"x64-mssign32.dll", 1490859952, Step::Done, kWindows, kWindowsLink},
                       // @vscode/vsce-sign-win32-x64: RFC 3161 only, genTime
                       // 2026-11-12 05:08:40.681Z.
-                      Case{"vsce-sign.exe",
-                           {},
-                           Step::CounterSigner,
-                           L"VS Code",
-                           L"https://code.visualstudio.com/",
-                           1794460120}),
+                      Case{"vsce-sign.exe", std::nullopt, Step::CounterSigner, L"VS Code",
+                           L"https://code.visualstudio.com/", 1794460120}),
     CaseName);
 
 // --- cabinets, installer packages and scripts --------------------------------
