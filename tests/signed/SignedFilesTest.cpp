@@ -279,16 +279,14 @@ TEST(SignedFormatsBatch, TheHeadlessCommandStampsTheFolder) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
     // The time each file gets: its legacy timestamp's, or with the option
-    // its modern one's (to 100 ns; the row shows whole seconds).
+    // its modern one's (to 100 ns; the row shows whole seconds). Every file
+    // had the same old time; the walk lists names ignoring case.
     std::map<std::string, std::optional<std::pair<std::int64_t, long>>> stamped;
+    std::map<std::string, std::string> sorted;
     for (const auto& [name, times] : manifest) {
       auto& time = stamped[name];
       if (times.legacy) time = std::pair(*times.legacy, 0L);
       if (!times.legacy && !option.empty()) time = times.modern;
-    }
-    // Every file had the same old time; the walk lists names ignoring case.
-    std::map<std::string, std::string> sorted;
-    for (const auto& [name, time] : stamped) {
       std::string key = name;
       for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
       sorted[key] = name + "\t" + UtcText(before.modification.tv_sec) + "\t" +
