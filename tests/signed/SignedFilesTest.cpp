@@ -9,7 +9,7 @@
 
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -266,17 +266,13 @@ TEST(SignedFormatsBatch, TheHeadlessCommandStampsTheFolder) {
     for (const auto& [name, times] : manifest) SetStamps(data / name, stamps);
     const FileStamps before = StampsOf(data / manifest.begin()->first);
 
-    const std::string command = "cd '" + work.path().string() + "' && TZ=UTC '" +
-                                VELTRANO_BATCH_EXE + "' " + option + "'" + data.path().string() +
-                                "'";
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = pclose(pipe);
+    const int status =
+        std::system(("cd '" + work.path().string() + "' && TZ=UTC '" + VELTRANO_BATCH_EXE + "' " +
+                     option + "'" + data.path().string() + "' >rows")
+                        .c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string out = ReadBytes(work / "rows");
 
     // The time each file gets: its legacy timestamp's, or with the option
     // its modern one's (to 100 ns; the row shows whole seconds). Every file
