@@ -144,6 +144,8 @@ std::vector<ChainCase> ChainCases() {
   O legacy2005;
   legacy2005.signingTime = UtcTime("050607080910Z");
   const O token2020 = TokenOnly({.genTime = "20200101000000Z"});
+  O legacyAndToken = token2020;
+  legacyAndToken.counterSignature = true;
   O damagedLegacy = TokenOnly();
   damagedLegacy.rawCounterSignature = OctetString(Bytes(8, 1));
   return {
@@ -157,12 +159,7 @@ std::vector<ChainCase> ChainCases() {
                              {TimestampToken(), TimestampToken({.genTime = "20010101000000Z"})})})),
       Modern("Rfc3161ImprintBySha512UnderASha256Signer", TokenOnly({.imprintOid = oid::kSha512})),
       // A legacy counter-signature wins, even when it cannot be used.
-      Modern("LegacyAndRfc3161OnOneSigner",
-             [&] {
-               O o = token2020;
-               o.counterSignature = true;
-               return o;
-             }()),
+      Modern("LegacyAndRfc3161OnOneSigner", legacyAndToken),
       Modern("DamagedLegacyBesideRfc3161", damagedLegacy, 0, Step::CounterSigner,
              Record(314, kBadTag)),
       Modern("EarliestOfTwoNestedSignatures",

@@ -9,7 +9,7 @@
 
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -149,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"legacy-pe32plus-sha256.exe", k20190405_060708, Step::Done, L"Veltrano x64"},
         // Two-digit years: 99 is 1999, 49 is 2049.
         Case{"legacy-1999.exe", k19991231_235959, Step::Done, L"Veltrano 1999"},
-        Case{"legacy-2049.exe", k20491231_235959, Step::Done, {}, L"https://veltrano.invalid/2049"},
+        Case{"legacy-2049.exe", k20491231_235959, Step::Done, std::nullopt,
+             L"https://veltrano.invalid/2049"},
         // 1904051407+0800: no seconds, and an offset that moves the instant.
         Case{"legacy-offset.exe", 1554444420, Step::Done, L"Veltrano +0800"},
         // Timestamped, but osslsigncode wrote no opus attribute without -n/-i.
@@ -157,15 +158,12 @@ INSTANTIATE_TEST_SUITE_P(
         // An RFC 3161 timestamp is not a legacy counter-signature: no time
         // but with the opt-in; nor are nested signatures', the earlier of
         // which the opt-in takes only where signer 0 has no timestamp.
-        Case{"rfc3161-pe32plus.exe",
-             {},
-             Step::CounterSigner,
-             L"Veltrano RFC 3161",
-             {},
-             k20190405_060708},
-        Case{"nested-rfc3161.exe", {}, Step::CounterSigner, L"Veltrano Nested", {}, 1554400000},
+        Case{"rfc3161-pe32plus.exe", std::nullopt, Step::CounterSigner, L"Veltrano RFC 3161",
+             std::nullopt, k20190405_060708},
+        Case{"nested-rfc3161.exe", std::nullopt, Step::CounterSigner, L"Veltrano Nested",
+             std::nullopt, 1554400000},
         Case{"legacy-nested-rfc3161.exe", k20190405_060708, Step::Done, L"Veltrano Dual"},
-        Case{"untimestamped-pe32.exe", {}, Step::CounterSigner, kTestTool}),
+        Case{"untimestamped-pe32.exe", std::nullopt, Step::CounterSigner, kTestTool}),
     CaseName);
 
 // --- Microsoft-signed files from the npm package signtool@1.0.0 ---------------
@@ -187,12 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"x64-mssign32.dll", 1490859952, Step::Done, kWindows, kWindowsLink},
                       // @vscode/vsce-sign-win32-x64: RFC 3161 only, genTime
                       // 2026-11-12 05:08:40.681Z.
-                      Case{"vsce-sign.exe",
-                           {},
-                           Step::CounterSigner,
-                           L"VS Code",
-                           L"https://code.visualstudio.com/",
-                           1794460120}),
+                      Case{"vsce-sign.exe", std::nullopt, Step::CounterSigner, L"VS Code",
+                           L"https://code.visualstudio.com/", 1794460120}),
     CaseName);
 
 // --- cabinets, installer packages and scripts --------------------------------
@@ -272,29 +266,23 @@ TEST(SignedFormatsBatch, TheHeadlessCommandStampsTheFolder) {
     for (const auto& [name, times] : manifest) SetStamps(data / name, stamps);
     const FileStamps before = StampsOf(data / manifest.begin()->first);
 
-    const std::string command = "cd '" + work.path().string() + "' && TZ=UTC '" +
-                                VELTRANO_BATCH_EXE + "' " + option + "'" + data.path().string() +
-                                "'";
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = pclose(pipe);
+    const int status =
+        std::system(("cd '" + work.path().string() + "' && TZ=UTC '" + VELTRANO_BATCH_EXE + "' " +
+                     option + "'" + data.path().string() + "' >rows")
+                        .c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string out = ReadBytes(work / "rows");
 
     // The time each file gets: its legacy timestamp's, or with the option
-    // its modern one's (to 100 ns; the row shows whole seconds).
+    // its modern one's (to 100 ns; the row shows whole seconds). Every file
+    // had the same old time; the walk lists names ignoring case.
     std::map<std::string, std::optional<std::pair<std::int64_t, long>>> stamped;
+    std::map<std::string, std::string> sorted;
     for (const auto& [name, times] : manifest) {
       auto& time = stamped[name];
       if (times.legacy) time = std::pair(*times.legacy, 0L);
       if (!times.legacy && !option.empty()) time = times.modern;
-    }
-    // Every file had the same old time; the walk lists names ignoring case.
-    std::map<std::string, std::string> sorted;
-    for (const auto& [name, time] : stamped) {
       std::string key = name;
       for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
       sorted[key] = name + "\t" + UtcText(before.modification.tv_sec) + "\t" +

@@ -133,7 +133,7 @@ def sign(source, target, options, keys, url):
 
 
 def signing_time_of(der_path):
-    text = si.counter_signing_time(der_path)
+    text = si.legacy_time(si.signer_of(si.asn1_tree(der_path).kids[0]))
     return "-" if text is None else str(si.utc_time_seconds(text))
 
 
@@ -166,14 +166,9 @@ def main(argv):
     si.make_certificates(keys)
     lines = []
 
-    def record(name, time=None):
-        path = os.path.join(outdir, name)
-        modern = "-"
-        if time is None:
-            der = os.path.join(work, name + ".p7")
-            si.run(["osslsigncode", "extract-signature", "-in", path, "-out", der])
-            time, modern = signing_time_of(der), si.modern_time(der) or "-"
-        lines.append("%s\t%s\t%s\n" % (name, time, modern))
+    def record(name, time=None):  # the signature's times, or a time given and no modern one
+        lines.append(si.manifest_line(os.path.join(outdir, name), work) if time is None
+                     else "%s\t%s\t-\n" % (name, time))
 
     server, url = si.start_server(keys)
     try:

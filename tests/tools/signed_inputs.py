@@ -106,12 +106,8 @@ def signer_of(content_info):
     return content_info.kids[1].kids[0].kids[-1].kids[0]
 
 
-def counter_signing_time(der_path):
-    """openssl's reading of signer 0's legacy counter-signature signingTime, as a UTCTime text."""
-    return legacy_time(signer_of(asn1_tree(der_path).kids[0]))
-
-
 def legacy_time(signer):
+    """openssl's reading of the signer's legacy counter-signature signingTime, as a UTCTime text."""
     unauth = implicit(signer, 1)
     if unauth is None:
         return None
@@ -140,9 +136,8 @@ def token_time(der_path, signer):
         "0" + (text.group(2) or ""))
 
 
-def modern_time(der_path):
+def modern_time(der_path, signer):
     """The time the opt-in dates a signature by, as text, or None (see the module's text)."""
-    signer = signer_of(asn1_tree(der_path).kids[0])
     if implicit(signer, 1) is None or legacy_time(signer) is not None:
         return None
     found = token_time(der_path, signer)
@@ -166,14 +161,8 @@ def utc_time_seconds(text):
     if not m:
         raise SystemExit("not a UTCTime text: %r" % text)
     yy = int(m.group(1))
-    moment = datetime.datetime(
-        2000 + yy if yy < 50 else 1900 + yy,
-        int(m.group(2)),
-        int(m.group(3)),
-        int(m.group(4)),
-        int(m.group(5)),
-        int(m.group(6) or 0),
-    )
+    moment = datetime.datetime(2000 + yy if yy < 50 else 1900 + yy,
+                               *(int(g or 0) for g in m.group(2, 3, 4, 5, 6)))
     zone = m.group(7)
     seconds = calendar.timegm(moment.timetuple())
     if zone != "Z":
@@ -185,9 +174,10 @@ def utc_time_seconds(text):
 def manifest_line(path, workdir):
     sig = os.path.join(workdir, os.path.basename(path) + ".p7")
     run(["osslsigncode", "extract-signature", "-in", path, "-out", sig])
-    text = counter_signing_time(sig)
+    signer = signer_of(asn1_tree(sig).kids[0])  # signer 0
+    text = legacy_time(signer)
     return "%s\t%s\t%s\n" % (os.path.basename(path), "-" if text is None else utc_time_seconds(text),
-                             modern_time(sig) or "-")
+                             modern_time(sig, signer) or "-")
 
 
 # --- small PE images --------------------------------------------------------
