@@ -6,61 +6,64 @@
 
 namespace veltrano::der {
 
+// Reads the element that starts at pos_: the header through plain indexing,
+// each read checked against the size first (this runs for every element of
+// every signature). An indefinite length goes to NextIndefinite.
 Result<Element> Reader::Next() {
+  const std::uint8_t* const bytes = data_.data();
+  const std::size_t size = data_.size();
   const std::size_t start = pos_;
-  const auto tagByte = data_.U8(start);
-  if (!tagByte) return Error::kEnd;
+  if (start >= size) return Error::kEnd;
+  const std::uint8_t tagByte = bytes[start];
   // High-tag-number form and the end-of-contents marker are not elements.
-  if ((*tagByte & 0x1F) == 0x1F || *tagByte == 0x00) return Error::kBadTag;
-  const auto first = data_.U8(start + 1);
-  if (!first) return Error::kEnd;
-
-  Element e;
-  e.tag = *tagByte;
+  if ((tagByte & 0x1F) == 0x1F || tagByte == 0x00) return Error::kBadTag;
+  if (size - start < 2) return Error::kEnd;
+  const std::uint8_t first = bytes[start + 1];
   std::size_t headerEnd = start + 2;
-
-  if (*first == 0x80) {
-    // Indefinite: the content runs to the 00 00 that closes this level.
-    if (!e.constructed()) return Error::kCorrupt;
-    if (depth_ + 1 > kMaxDepth) return Error::kCorrupt;
-    Reader inner(*data_.From(headerEnd), depth_ + 1);
-    for (;;) {
-      const auto t = inner.data_.U8(inner.pos_);
-      if (!t) return Error::kEnd;
-      if (*t == 0x00) {
-        const auto second = inner.data_.U8(inner.pos_ + 1);
-        if (!second) return Error::kEnd;
-        if (*second != 0x00) return Error::kCorrupt;
-        break;
-      }
-      const auto child = inner.Next();
-      if (!child) return child.error();
-    }
-    e.indefinite = true;
-    e.content = *data_.Sub(headerEnd, inner.pos_);
-    pos_ = headerEnd + inner.pos_ + 2;
-    e.encoding = *data_.Sub(start, pos_ - start);
-    return e;
-  }
-
-  std::uint64_t length = 0;
-  if (*first < 0x80) {
-    length = *first;
-  } else {
-    if (*first == 0xFF) return Error::kCorrupt;
-    const unsigned count = *first & 0x7Fu;
+  std::uint64_t length = first;
+  if (first >= 0x80) {
+    if (first == 0x80) return NextIndefinite(tagByte);
+    if (first == 0xFF) return Error::kCorrupt;
+    const unsigned count = first & 0x7Fu;
     if (count > 8) return Error::kCorrupt;
-    for (unsigned i = 0; i < count; ++i) {
-      const auto b = data_.U8(headerEnd);
-      if (!b) return Error::kEnd;
-      length = (length << 8) | *b;
-      ++headerEnd;
-    }
+    if (count > size - headerEnd) return Error::kEnd;
+    length = 0;
+    for (unsigned i = 0; i < count; ++i) length = (length << 8) | bytes[headerEnd++];
   }
-  const auto content = data_.Sub(headerEnd, length);
-  if (!content) return Error::kEnd;
-  e.content = *content;
+  if (length > size - headerEnd) return Error::kEnd;
   pos_ = headerEnd + static_cast<std::size_t>(length);
+  Element e;
+  e.tag = tagByte;
+  e.content = ByteView(bytes + headerEnd, static_cast<std::size_t>(length));
+  e.encoding = ByteView(bytes + start, pos_ - start);
+  return e;
+}
+
+// An element of indefinite length at pos_ (its tag `tagByte`, then 80): the
+// content runs to the 00 00 that closes this level.
+Result<Element> Reader::NextIndefinite(std::uint8_t tagByte) {
+  const std::size_t start = pos_;
+  const std::size_t headerEnd = start + 2;
+  Element e;
+  e.tag = tagByte;
+  if (!e.constructed()) return Error::kCorrupt;
+  if (depth_ + 1 > kMaxDepth) return Error::kCorrupt;
+  Reader inner(*data_.From(headerEnd), depth_ + 1);
+  for (;;) {
+    const auto t = inner.data_.U8(inner.pos_);
+    if (!t) return Error::kEnd;
+    if (*t == 0x00) {
+      const auto second = inner.data_.U8(inner.pos_ + 1);
+      if (!second) return Error::kEnd;
+      if (*second != 0x00) return Error::kCorrupt;
+      break;
+    }
+    const auto child = inner.Next();
+    if (!child) return child.error();
+  }
+  e.indefinite = true;
+  e.content = *data_.Sub(headerEnd, inner.pos_);
+  pos_ = headerEnd + inner.pos_ + 2;
   e.encoding = *data_.Sub(start, pos_ - start);
   return e;
 }

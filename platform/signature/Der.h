@@ -106,6 +106,8 @@ class Reader {
   Result<std::optional<Element>> Optional(std::uint8_t expected);
 
  private:
+  Result<Element> NextIndefinite(std::uint8_t tagByte);
+
   ByteView data_;
   std::size_t pos_ = 0;
   int depth_;

@@ -37,6 +37,11 @@ struct FileObject {
   DWORD access = 0;
   bool pathOnly = true;  // an O_PATH descriptor
   timespec lastWrite{};  // the last-write time GetFileTime read last
+  // The file's status as the open read it, for the first GetFileTime: the
+  // program reads the old time right after opening, and nothing has been
+  // done through the handle in between, so another read would give the same.
+  // Any time set through the handle makes it stale.
+  std::optional<struct stat> opened;
 };
 
 HANDLE FailOpen(DWORD code) {
@@ -66,7 +71,8 @@ bool StillNamedBy(const std::string& path, const struct stat& was, struct stat& 
 }
 
 // Sets the times through the handle's descriptor (UTIME_OMIT leaves one).
-BOOL SetTimes(const FileObject& object, const timespec (&times)[2]) {
+BOOL SetTimes(FileObject& object, const timespec (&times)[2]) {
+  object.opened.reset();
   if (!object.pathOnly) {
     if (::futimens(object.fd.get(), times) != 0) return Fail(veltrano::ErrorFromErrno(errno));
     return TRUE;
@@ -94,8 +100,8 @@ DWORD RefusedOpen(int fd, const struct stat& st, DWORD access) {
   return ERROR_SUCCESS;
 }
 
-HANDLE Register(veltrano::UniqueFd fd, DWORD access, bool pathOnly) {
-  auto* object = new FileObject{std::move(fd), access, pathOnly};
+HANDLE Register(veltrano::UniqueFd fd, DWORD access, bool pathOnly, const struct stat& st) {
+  auto* object = new FileObject{std::move(fd), access, pathOnly, {}, st};
   veltrano::RegisterHandle(object, HandleKind::kFile);
   SetLastError(ERROR_SUCCESS);
   return object;
@@ -135,13 +141,13 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
   // Attribute writing needs the owner's rights and a writable mount.
   const DWORD refused = RefusedOpen(fd.get(), st, dwDesiredAccess);
   if (refused != ERROR_SUCCESS) return FailOpen(refused);
-  return Register(std::move(fd), dwDesiredAccess, pathOnly);
+  return Register(std::move(fd), dwDesiredAccess, pathOnly, st);
 }
 
 BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
                  const FILETIME* lpLastWriteTime) {
   if (!veltrano::IsLiveHandle(hFile, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
-  const auto* object = static_cast<const FileObject*>(hFile);
+  auto* object = static_cast<FileObject*>(hFile);
   if ((object->access & FILE_WRITE_ATTRIBUTES) == 0) return Fail(ERROR_ACCESS_DENIED);
   // The file systems here keep no settable creation time; refuse rather than
   // report a change that did not happen.
@@ -175,7 +181,12 @@ BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAcces
   // As on Windows, reading times takes the right to read attributes.
   if ((object->access & FILE_READ_ATTRIBUTES) == 0) return Fail(ERROR_ACCESS_DENIED);
   struct stat st {};
-  if (::fstat(object->fd.get(), &st) != 0) return Fail(veltrano::ErrorFromErrno(errno));
+  if (object->opened) {
+    st = *object->opened;
+    object->opened.reset();
+  } else if (::fstat(object->fd.get(), &st) != 0) {
+    return Fail(veltrano::ErrorFromErrno(errno));
+  }
   // The status carries no creation time: zero, as in a search record.
   if (lpCreationTime != nullptr) *lpCreationTime = FILETIME{0, 0};
   if (lpLastAccessTime != nullptr) *lpLastAccessTime = veltrano::FileTimeOf(st.st_atim);
@@ -203,7 +214,7 @@ ExactTime ExactWriteTime(HANDLE file, const FILETIME& read) {
 
 BOOL SetExactWriteTime(HANDLE file, const ExactTime& time) {
   if (!IsLiveHandle(file, HandleKind::kFile)) return Fail(ERROR_INVALID_HANDLE);
-  const auto* object = static_cast<const FileObject*>(file);
+  auto* object = static_cast<FileObject*>(file);
   if ((object->access & FILE_WRITE_ATTRIBUTES) == 0) return Fail(ERROR_ACCESS_DENIED);
   timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.sec), time.nsec}};
   return SetTimes(*object, times);
@@ -225,7 +236,7 @@ HANDLE OpenTimesNoFollow(LPCWSTR path) {
   constexpr DWORD kAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
   const DWORD refused = RefusedOpen(fd.get(), st, kAccess);
   if (refused != ERROR_SUCCESS) return FailOpen(refused);
-  return Register(std::move(fd), kAccess, true);
+  return Register(std::move(fd), kAccess, true, st);
 }
 
 }  // namespace veltrano

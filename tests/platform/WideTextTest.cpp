@@ -91,5 +91,28 @@ TEST(WideText, TextInPiecesEncodesAsTheWhole) {
   }
 }
 
+// ASCII is tested and narrowed eight units at a time: a unit that ends such a
+// run, at any place in a longer text, comes out as it does alone. U+10041 and
+// U+FF41 hold an ASCII letter in their low bits.
+TEST(WideText, AsciiRunsEndAtTheirFirstOtherUnit) {
+  std::wstring others = L"\x1F\x7F%\n\x80\xFF41\x6587";
+  if constexpr (sizeof(wchar_t) == 4) others += static_cast<wchar_t>(0x10041);
+  for (const wchar_t other : others) {
+    for (std::size_t at = 0; at < 20; ++at) {
+      std::wstring text(20, L'a');
+      text[at] = other;
+      std::string alone;
+      AppendPercentEscaped(std::wstring(1, other), alone);
+      std::string escaped;
+      AppendPercentEscaped(text, escaped);
+      EXPECT_EQ(escaped, std::string(at, 'a') + alone + std::string(19 - at, 'a')) << at;
+      const std::string plain = std::string(at, 'a') +
+                                BytesFromWideReplacing(std::wstring(1, other)) +
+                                std::string(19 - at, 'a');
+      EXPECT_EQ(BytesFromWideReplacing(text), plain) << at;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace veltrano
