@@ -28,6 +28,7 @@
 #include "platform/standin/EntryContext.h"
 #include "platform/standin/Handles.h"
 #include "platform/standin/PathAt.h"
+#include "platform/standin/PlacedStructures.h"
 #include "platform/standin/PosixError.h"
 #include "platform/standin/UniqueFd.h"
 
@@ -67,182 +68,6 @@ BOOL Fail(long long code) {
 veltrano::UniqueFd Failed(long long code) {
   SetLastError(static_cast<DWORD>(code));
   return veltrano::UniqueFd();
-}
-
-// Places a structure and the data it points to in one block. Run once
-// without a block to measure, then again over the caller's block to write:
-// both runs take the same pieces in the same order, so they agree on every
-// offset. Every piece starts at a multiple of 8 from the block's start.
-class FlatBlock {
- public:
-  explicit FlatBlock(std::uint8_t* base) : base_(base) {}
-
-  std::size_t size() const { return used_; }
-
-  template <typename T>
-  T* Take(std::size_t count = 1) {
-    return static_cast<T*>(Reserve(sizeof(T) * count));
-  }
-
-  CRYPTOAPI_BLOB Blob(ByteView bytes) {
-    auto* p = static_cast<BYTE*>(Reserve(bytes.size()));
-    if (p != nullptr && !bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
-    return CRYPTOAPI_BLOB{static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : p};
-  }
-
-  // The bytes in reverse order (INTEGER content to little-endian).
-  CRYPTOAPI_BLOB ReversedBlob(ByteView bytes) {
-    auto* p = static_cast<BYTE*>(Reserve(bytes.size()));
-    if (p != nullptr) {
-      for (std::size_t i = 0; i < bytes.size(); ++i) p[i] = bytes.data()[bytes.size() - 1 - i];
-    }
-    return CRYPTOAPI_BLOB{static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : p};
-  }
-
-  LPSTR Text(const std::string& text) {
-    auto* p = static_cast<char*>(Reserve(text.size() + 1));
-    if (p != nullptr) std::memcpy(p, text.c_str(), text.size() + 1);
-    return p;
-  }
-
-  // The dotted text of an identifier's (checked) content, written straight
-  // into place: the block's room for it was measured by the same call.
-  LPSTR OidText(ByteView content) {
-    auto* p = static_cast<char*>(Reserve(0));
-    const std::size_t length = der::WriteOidText(content, p);
-    if (p != nullptr) p[length] = '\0';
-    used_ += length + 1;
-    return p;
-  }
-
-  // The text as wide characters with a terminator, converted straight into
-  // place (measured by counting them).
-  LPWSTR Text(const pkcs7::Text& text) {
-    std::size_t length = 0;
-    pkcs7::ForEachWideChar(text, [&length](wchar_t) { ++length; });
-    auto* p = static_cast<wchar_t*>(Reserve((length + 1) * sizeof(wchar_t)));
-    if (p == nullptr) return nullptr;
-    wchar_t* out = p;
-    pkcs7::ForEachWideChar(text, [&out](wchar_t c) { *out++ = c; });
-    *out = L'\0';
-    return p;
-  }
-
- private:
-  void* Reserve(std::size_t bytes) {
-    used_ = (used_ + 7) & ~static_cast<std::size_t>(7);
-    void* p = base_ == nullptr ? nullptr : base_ + used_;
-    used_ += bytes;
-    return p;
-  }
-
-  std::uint8_t* base_;
-  std::size_t used_ = 0;
-};
-
-CRYPT_ALGORITHM_IDENTIFIER PlaceAlgorithm(FlatBlock& block, const pkcs7::Algorithm& alg) {
-  CRYPT_ALGORITHM_IDENTIFIER out{};
-  out.pszObjId = block.OidText(alg.oid);
-  out.Parameters = block.Blob(alg.parameters);
-  return out;
-}
-
-CRYPT_ATTRIBUTES PlaceAttributes(FlatBlock& block, const pkcs7::AttributeList& attrs) {
-  CRYPT_ATTRIBUTES out{static_cast<DWORD>(attrs.count), nullptr};
-  if (attrs.count == 0) return out;
-  out.rgAttr = block.Take<CRYPT_ATTRIBUTE>(attrs.count);
-  std::size_t i = 0;
-  pkcs7::ForEachAttribute(attrs, [&](const pkcs7::Attribute& a) {
-    CRYPT_ATTRIBUTE attr{};
-    attr.pszObjId = block.OidText(a.oid);
-    attr.cValue = static_cast<DWORD>(a.valueCount);
-    if (a.valueCount != 0) {
-      attr.rgValue = block.Take<CRYPT_ATTR_BLOB>(a.valueCount);
-      std::size_t v = 0;
-      pkcs7::ForEachValue(a, [&](ByteView value) {
-        const CRYPT_ATTR_BLOB blob = block.Blob(value);
-        if (attr.rgValue != nullptr) attr.rgValue[v] = blob;
-        ++v;
-      });
-    }
-    if (out.rgAttr != nullptr) out.rgAttr[i] = attr;
-    ++i;
-  });
-  return out;
-}
-
-void PlaceSignerInfo(FlatBlock& block, const pkcs7::SignerInfo& si) {
-  auto* info = block.Take<CMSG_SIGNER_INFO>();
-  CMSG_SIGNER_INFO out{};
-  out.dwVersion = si.version;
-  out.Issuer = block.Blob(si.issuer);
-  out.SerialNumber = block.ReversedBlob(si.serialNumber);
-  out.HashAlgorithm = PlaceAlgorithm(block, si.digestAlgorithm);
-  out.HashEncryptionAlgorithm = PlaceAlgorithm(block, si.digestEncryptionAlgorithm);
-  out.EncryptedHash = block.Blob(si.encryptedDigest);
-  out.AuthAttrs = PlaceAttributes(block, si.authenticatedAttributes);
-  out.UnauthAttrs = PlaceAttributes(block, si.unauthenticatedAttributes);
-  if (info != nullptr) *info = out;
-}
-
-SPC_LINK* PlaceLink(FlatBlock& block, const std::optional<pkcs7::Link>& link) {
-  if (!link) return nullptr;
-  auto* place = block.Take<SPC_LINK>();
-  SPC_LINK out{};
-  out.dwLinkChoice = static_cast<DWORD>(link->choice);
-  switch (link->choice) {
-    case pkcs7::Link::Choice::kUrl:
-      out.pwszUrl = block.Text(link->text);
-      break;
-    case pkcs7::Link::Choice::kFile:
-      out.pwszFile = block.Text(link->text);
-      break;
-    case pkcs7::Link::Choice::kMoniker:
-      std::memcpy(out.Moniker.ClassId, link->classId.data(), sizeof(out.Moniker.ClassId));
-      out.Moniker.SerializedData = block.Blob(link->serializedData);
-      break;
-  }
-  if (place != nullptr) *place = out;
-  return place;
-}
-
-void PlaceOpusInfo(FlatBlock& block, const pkcs7::OpusInfo& opus) {
-  auto* info = block.Take<SPC_SP_OPUS_INFO>();
-  SPC_SP_OPUS_INFO out{};
-  if (opus.programName) out.pwszProgramName = block.Text(*opus.programName);
-  out.pMoreInfo = PlaceLink(block, opus.moreInfo);
-  out.pPublisherInfo = PlaceLink(block, opus.publisherInfo);
-  if (info != nullptr) *info = out;
-}
-
-// Size query or fetch for a structure placed by `place`: with no buffer,
-// reports the size; with one too small, ERROR_MORE_DATA and the size.
-// `knownSize`, when given, keeps the size once measured (0: not yet).
-template <typename Place>
-BOOL Deliver(Place place, void* pvData, DWORD* pcbData, std::size_t* knownSize = nullptr) {
-  std::size_t size = knownSize != nullptr ? *knownSize : 0;
-  if (size == 0) {
-    FlatBlock measure(nullptr);
-    place(measure);
-    size = measure.size();
-    if (knownSize != nullptr) *knownSize = size;
-  }
-  if (size > std::numeric_limits<DWORD>::max()) {
-    return Fail(CRYPT_E_ASN1_LARGE);
-  }
-  const auto needed = static_cast<DWORD>(size);
-  if (pvData == nullptr) {
-    *pcbData = needed;
-    return TRUE;
-  }
-  if (*pcbData < needed) {
-    *pcbData = needed;
-    return Fail(ERROR_MORE_DATA);
-  }
-  FlatBlock write(static_cast<std::uint8_t*>(pvData));
-  place(write);
-  *pcbData = needed;
-  return TRUE;
 }
 
 enum class StructType { kUnknown, kSignerInfo, kOpusInfo, kSigningTime };
@@ -304,9 +129,9 @@ veltrano::UniqueFd OpenRegularFile(const std::string& path, struct stat& st) {
 // Decodes `encoded` as a T and delivers it placed. The decode of the size
 // query is kept for the fetch that follows (EntryContext.h) when the input is
 // small enough to keep a copy of; a larger one is decoded again instead.
-template <typename T, typename Decode, typename Place>
-BOOL DecodeAndDeliver(ByteView encoded, Decode decode, Place place, void* pvStructInfo,
-                      DWORD* pcbStructInfo) {
+template <typename T, typename Decode, typename Place, typename RebaseBlock>
+BOOL DecodeAndDeliver(ByteView encoded, Decode decode, Place place, RebaseBlock rebase,
+                      void* pvStructInfo, DWORD* pcbStructInfo) {
   veltrano::EntryContext& context = veltrano::EntryContext::OfThisThread();
   veltrano::Decoded<T>* kept = context.FindDecoded<T>(encoded);
   std::optional<veltrano::Decoded<T>> unkept;
@@ -315,11 +140,11 @@ BOOL DecodeAndDeliver(ByteView encoded, Decode decode, Place place, void* pvStru
     if (!value) return Fail(CodeOf(value.error()));
     kept = veltrano::EntryContext::Keeps(encoded)
                ? &context.KeepDecoded(encoded, std::move(*value))
-               : &unkept.emplace(veltrano::Decoded<T>{std::move(*value)});
+               : &unkept.emplace(veltrano::Decoded<T>{std::move(*value), {}});
   }
   const T& value = kept->value;
-  return Deliver([&](FlatBlock& block) { place(block, value); }, pvStructInfo, pcbStructInfo,
-                 &kept->placedSize);
+  return veltrano::DeliverPlaced([&](veltrano::FlatBlock& block) { place(block, value); }, rebase,
+                                 pvStructInfo, pcbStructInfo, &kept->placement);
 }
 
 }  // namespace
@@ -374,7 +199,7 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
     *phCertStore = store;
   }
   if (phMsg != nullptr) {
-    message->file = veltrano::HeldFile{std::move(file), std::move(*path), st};
+    message->file = veltrano::HeldFile{std::move(file), std::move(*path)};
     veltrano::EntryContext::OfThisThread().Queried(
         veltrano::RegisterHandle(message.get(), HandleKind::kCryptMsg), message->file);
     *phMsg = message.release();
@@ -396,10 +221,11 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
     case CMSG_SIGNER_INFO_PARAM: {
       if (dwIndex >= message->data.signerCount) return Fail(CRYPT_E_INVALID_INDEX);
       const pkcs7::SignerInfo si = pkcs7::SignerAt(message->data, dwIndex);
-      if (message->measuredSigner != dwIndex) message->measuredSize = 0;
-      message->measuredSigner = dwIndex;
-      return Deliver([&si](FlatBlock& block) { PlaceSignerInfo(block, si); }, pvData, pcbData,
-                     &message->measuredSize);
+      if (message->placedSigner != dwIndex) message->signerPlacement = veltrano::Placement{};
+      message->placedSigner = dwIndex;
+      return veltrano::DeliverPlaced(
+          [&si](veltrano::FlatBlock& block) { veltrano::PlaceSignerInfo(block, si); },
+          veltrano::RebaseSignerInfo, pvData, pcbData, &message->signerPlacement);
     }
     default:
       return veltrano::GetContentParam(*message, dwParamType, pvData, pcbData);
@@ -425,22 +251,20 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
     case StructType::kSignerInfo:
       return DecodeAndDeliver<pkcs7::SignerInfo>(
           encoded, [](ByteView in) { return pkcs7::DecodeSignerInfo(in); },
-          [](FlatBlock& block, const pkcs7::SignerInfo& si) { PlaceSignerInfo(block, si); },
-          pvStructInfo, pcbStructInfo);
+          veltrano::PlaceSignerInfo, veltrano::RebaseSignerInfo, pvStructInfo, pcbStructInfo);
     case StructType::kOpusInfo:
-      return DecodeAndDeliver<pkcs7::OpusInfo>(
-          encoded, pkcs7::DecodeOpusInfo,
-          [](FlatBlock& block, const pkcs7::OpusInfo& opus) { PlaceOpusInfo(block, opus); },
-          pvStructInfo, pcbStructInfo);
+      return DecodeAndDeliver<pkcs7::OpusInfo>(encoded, pkcs7::DecodeOpusInfo,
+                                               veltrano::PlaceOpusInfo, veltrano::RebaseOpusInfo,
+                                               pvStructInfo, pcbStructInfo);
     case StructType::kSigningTime: {
       const auto ticks = pkcs7::DecodeUtcTime(encoded);
       if (!ticks) return Fail(CodeOf(ticks.error()));
       const FILETIME ft = veltrano::FileTimeOf(*ticks);
-      return Deliver(
-          [&ft](FlatBlock& block) {
+      return veltrano::DeliverPlaced(
+          [&ft](veltrano::FlatBlock& block) {
             if (auto* p = block.Take<FILETIME>()) std::memcpy(p, &ft, sizeof ft);
           },
-          pvStructInfo, pcbStructInfo);
+          [](std::uint8_t*, const veltrano::Rebase&) {}, pvStructInfo, pcbStructInfo);
     }
     case StructType::kUnknown:
       break;

@@ -10,6 +10,7 @@
 #include "platform/Win32.h"
 #include "platform/signature/Pkcs7.h"
 #include "platform/standin/EntryContext.h"
+#include "platform/standin/FlatBlock.h"
 
 namespace veltrano {
 
@@ -19,9 +20,9 @@ namespace veltrano {
 struct CryptMessage {
   std::vector<std::uint8_t> bytes;
   pkcs7::SignedData data;
-  // The signer whose information was measured last, and its size as placed.
-  std::size_t measuredSigner = 0;
-  std::size_t measuredSize = 0;
+  // The signer whose information was placed last, and that placement.
+  std::size_t placedSigner = 0;
+  Placement signerPlacement;
   HeldFile file;
   // Opened for decoding: true until CryptMsgUpdate has had its bytes.
   bool awaitingBytes = false;

@@ -17,13 +17,13 @@ std::optional<ListedEntry> EntryContext::TakeListed(std::string_view path) {
   return ListedEntry{listed.dirFd, listed.name.data(), listed.st};
 }
 
-std::optional<QueriedFile> EntryContext::TakeQueried(std::string_view path) {
+UniqueFd EntryContext::TakeQueried(std::string_view path) {
   HeldFile* file = queried_.file;
   if (file == nullptr || !IsLiveHandle(queried_.message) || !file->fd || file->path != path) {
-    return std::nullopt;
+    return UniqueFd();
   }
   queried_ = Query{};
-  return QueriedFile{std::move(file->fd), file->st};
+  return std::move(file->fd);
 }
 
 void EntryContext::Forget(const void* owner) {

@@ -10,7 +10,7 @@
 // look the path up, read its status, open the file and decode the bytes anew.
 // This context carries what one call found to the next call of that order, on
 // this thread, and so keeps the calls near the system-call floor: a stamped
-// entry costs 14 system calls instead of 17, and nothing is decoded twice.
+// entry costs 16 system calls instead of 19, and nothing is decoded twice.
 //
 //   listed    FindFirstFileW / FindNextFileW -> CryptQueryObject
 //             The entry just handed out: its folder's descriptor, its name and
@@ -25,23 +25,25 @@
 //
 //   queried   CryptQueryObject -> CreateFileW
 //             The regular file a successful query read, still open for
-//             reading, with its path and status; the query's message owns it.
-//             The open for attribute writing of exactly that path takes the
-//             descriptor over, once one status call has shown that the path
-//             still names that file, instead of opening the file anew and
-//             asking its status (and the query closing it): the time is set on
-//             the very file whose signature was read. When the path names
+//             reading, with its path; the query's message owns it. The open
+//             for attribute writing of exactly that path takes the descriptor
+//             over, once the descriptor's status and the path's have shown
+//             that the path still names that very file, instead of opening the
+//             file anew (and the query closing it): the time is set on the
+//             very file whose signature was read, and the descriptor's status
+//             gives the handle's first GetFileTime. When the path names
 //             another file by then, that open fails. Valid while that message
 //             is open; taken once; replaced by the next query that gives a
 //             message; stale when its message is closed.
 //
 //   decoded   CryptDecodeObject -> CryptDecodeObject
 //             The signer or publisher information decoded last, with a copy
-//             of its input (of at most 64 KiB; a larger one is not kept). A
-//             call for the same structure with the same bytes at the same
-//             address (the fetch after a size query) takes it instead of
-//             decoding again. Replaced by the next decode of anything else. It
-//             saves processor time only.
+//             of its input (of at most 64 KiB; a larger one is not kept) and
+//             its placement (FlatBlock.h). A call for the same structure with
+//             the same bytes at the same address (the fetch after a size
+//             query) takes it instead of decoding and placing again. Replaced
+//             by the next decode of anything else. It saves processor time
+//             only.
 //
 // Any other order, another path or input in between, or another thread finds
 // nothing to take and does the whole work itself: slower, never different
@@ -66,6 +68,7 @@
 
 #include "platform/signature/Bytes.h"
 #include "platform/signature/Pkcs7.h"
+#include "platform/standin/FlatBlock.h"
 #include "platform/standin/Handles.h"
 #include "platform/standin/UniqueFd.h"
 
@@ -82,20 +85,13 @@ struct ListedEntry {
 struct HeldFile {
   UniqueFd fd;  // open for reading; none once taken
   std::string path;
-  struct stat st {};
 };
 
-// The queried file as the open for attribute writing takes it.
-struct QueriedFile {
-  UniqueFd fd;
-  struct stat st;
-};
-
-// A decoded structure with the size it takes once placed (0 until measured).
+// A decoded structure with what is known of its placement (FlatBlock.h).
 template <typename T>
 struct Decoded {
   T value;
-  std::size_t placedSize = 0;
+  Placement placement;
 };
 
 class EntryContext {
@@ -116,9 +112,9 @@ class EntryContext {
 
   // queried: the message `message` holds `file`.
   void Queried(const HandleRef& message, HeldFile& file) { queried_ = Query{message, &file}; }
-  // The file, handed over, when the last query read `path` and its message
-  // still holds it; nothing otherwise, and then it stays.
-  std::optional<QueriedFile> TakeQueried(std::string_view path);
+  // The file's descriptor, handed over, when the last query read `path` and
+  // its message still holds it; none otherwise, and then it stays.
+  UniqueFd TakeQueried(std::string_view path);
 
   // decoded: whether a decode of `encoded` is kept (a copy of inputs up to
   // 64 KiB; real ones take a few KiB).
@@ -136,7 +132,7 @@ class EntryContext {
   Decoded<T>& KeepDecoded(ByteView encoded, T value) {
     decodedAddress_ = encoded.data();
     decodedBytes_.assign(encoded.data(), encoded.data() + encoded.size());
-    return decoded_.emplace<Decoded<T>>(Decoded<T>{std::move(value)});
+    return decoded_.emplace<Decoded<T>>(Decoded<T>{std::move(value), {}});
   }
 
   // Drops whatever the search or message `owner`, which is closing, lent.

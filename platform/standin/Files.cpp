@@ -61,13 +61,16 @@ bool LeavesTimeAlone(const FILETIME& ft) {
   return ticks == 0 || ticks == 0xFFFFFFFFFFFFFFFFULL || ticks == 0xFFFFFFFFFFFFFFFEULL;
 }
 
-// True when `path` still names the file whose status was `was`, with its
-// status now in `now`: the file a query read may stand for a fresh open only
-// while it is still there under that name.
-bool StillNamedBy(const std::string& path, const struct stat& was, struct stat& now) {
+// True when `path` still names the file open as `fd`, with its status in
+// `held`: the file a query read may stand for a fresh open only while it is
+// still there under that name. (Its name may have named another file for a
+// moment in between: it is the file read that counts.)
+bool StillNamedBy(const std::string& path, int fd, struct stat& held) {
   const veltrano::PathAt at(path);
-  return at.error() == 0 && ::fstatat(at.dir(), at.name(), &now, 0) == 0 &&
-         now.st_dev == was.st_dev && now.st_ino == was.st_ino;
+  struct stat named {};
+  return at.error() == 0 && ::fstat(fd, &held) == 0 &&
+         ::fstatat(at.dir(), at.name(), &named, 0) == 0 && named.st_dev == held.st_dev &&
+         named.st_ino == held.st_ino;
 }
 
 // Sets the times through the handle's descriptor (UTIME_OMIT leaves one).
@@ -124,9 +127,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
   veltrano::UniqueFd fd;
   struct stat st {};
   bool pathOnly = true;
-  auto queried = veltrano::EntryContext::OfThisThread().TakeQueried(*path);
-  if (queried && StillNamedBy(*path, queried->st, st)) {
-    fd = std::move(queried->fd);
+  veltrano::UniqueFd queried = veltrano::EntryContext::OfThisThread().TakeQueried(*path);
+  if (queried && StillNamedBy(*path, queried.get(), st)) {
+    fd = std::move(queried);
     pathOnly = false;
   } else {
     const veltrano::PathAt at(*path);
