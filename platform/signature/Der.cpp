@@ -116,10 +116,15 @@ struct KnownOid {
 thread_local std::array<KnownOid, 64> t_knownOids;
 
 KnownOid& SlotFor(ByteView content) {
-  std::uint32_t hash = 2166136261u;  // FNV-1a
-  for (std::size_t i = 0; i < content.size(); ++i) hash = (hash ^ content.data()[i]) * 16777619u;
+  // Identifiers that share an arc differ at their end: the length and the
+  // last two bytes pick the slot.
+  const std::size_t n = content.size();
+  const std::uint8_t* d = content.data();
+  const std::uint32_t hash = static_cast<std::uint32_t>(n) * 0x9E3779B1u ^
+                             (n > 0 ? d[n - 1] * 0x85EBCA77u : 0) ^
+                             (n > 1 ? d[n - 2] * 0xC2B2AE3Du : 0);
   constexpr std::size_t kWays = 4;
-  const std::size_t first = hash % t_knownOids.size();
+  const std::size_t first = (hash >> 24) % t_knownOids.size();
   for (std::size_t way = 0; way < kWays; ++way) {
     KnownOid& slot = t_knownOids[(first + way) % t_knownOids.size()];
     if (slot.contentSize == 0 || slot.Holds(content)) return slot;

@@ -24,6 +24,7 @@
 // line is ignored.
 #include "platform/signature/ScriptSignature.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -79,11 +80,16 @@ const ExtensionForms* FormsFor(std::wstring_view path) {
       nameStart == std::wstring_view::npos ? path : path.substr(nameStart + 1);
   const std::size_t dot = name.find_last_of(L'.');
   if (dot == std::wstring_view::npos) return nullptr;
-  std::wstring extension(name.substr(dot));
-  for (wchar_t& c : extension)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  for (const ExtensionForms& e : kExtensions)
-    if (e.extension == extension) return &e;
+  const std::wstring_view extension = name.substr(dot);
+  const auto lower = [](wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+  };
+  for (const ExtensionForms& e : kExtensions) {
+    if (std::equal(e.extension.begin(), e.extension.end(), extension.begin(), extension.end(),
+                   [&lower](wchar_t known, wchar_t c) { return known == lower(c); })) {
+      return &e;
+    }
+  }
   return nullptr;
 }
 

@@ -38,16 +38,20 @@ struct FindState {
 };
 
 // The record's name decoded from the bytes the file system stores; false,
-// leaving the field untouched, when it does not fit.
+// with the field partly written, when it does not fit.
 bool DecodeFindName(std::string_view bytes, WCHAR (&field)[MAX_PATH]) {
-  WCHAR name[MAX_PATH];
   std::size_t length = 0;
   for (std::size_t i = 0; i < bytes.size(); ++length) {
     if (length == MAX_PATH - 1) return false;
-    name[length] = static_cast<WCHAR>(NextCodePoint(bytes, i));
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (byte < 0x80) {
+      field[length] = static_cast<WCHAR>(byte);
+      ++i;
+    } else {
+      field[length] = static_cast<WCHAR>(NextCodePoint(bytes, i));
+    }
   }
-  name[length] = L'\0';
-  std::copy(name, name + length + 1, field);
+  field[length] = L'\0';
   return true;
 }
 
