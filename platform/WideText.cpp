@@ -331,6 +331,9 @@ std::wstring WideFromWtf8(std::string_view bytes) {
 }
 
 void AppendPercentEscaped(std::wstring_view text, std::string& out) {
+  // Most texts are printable ASCII throughout, with nothing to escape.
+  text.remove_prefix(AppendAsciiRun(text, Run::kPlainPrintable, out));
+  if (text.empty()) return;
   WidePieceEncoder encoder;
   encoder.AppendPercentEscaped(text, out);
   encoder.Finish(out);
