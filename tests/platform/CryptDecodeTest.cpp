@@ -299,6 +299,9 @@ TEST(SignerInfoDecode, FieldsAttributesAndSerialInPlatformOrder) {
   signerSpec.authenticatedAttributes = {
       Attribute(oid::kContentType, {Oid(oid::kData)}),
       Attribute(oid::kSigningTime, {time, UtcTime("200101000000Z")}), emptyValues};
+  // A value of 40 KiB, far larger than real signer information holds.
+  const Bytes large = OctetString(Bytes(40 << 10, 0xA5));
+  signerSpec.unauthenticatedAttributes = {Attribute("1.2.3.5", {large})};
   const Decoded d = Decode(PKCS7_SIGNER_INFO, EncodeSignerInfo(signerSpec));
   ASSERT_TRUE(d.ok()) << std::hex << d.error;
   const auto& si = *d.As<CMSG_SIGNER_INFO>();
@@ -320,7 +323,8 @@ TEST(SignerInfoDecode, FieldsAttributesAndSerialInPlatformOrder) {
   EXPECT_EQ(BlobBytes(si.AuthAttrs.rgAttr[1].rgValue[0]), time) << "each value's complete DER";
   EXPECT_EQ(BlobBytes(si.AuthAttrs.rgAttr[1].rgValue[1]), UtcTime("200101000000Z"));
   EXPECT_EQ(si.AuthAttrs.rgAttr[2].cValue, 0u);
-  EXPECT_EQ(si.UnauthAttrs.cAttr, 0u);
+  ASSERT_EQ(si.UnauthAttrs.cAttr, 1u);
+  EXPECT_EQ(BlobBytes(si.UnauthAttrs.rgAttr[0].rgValue[0]), large);
 }
 
 TEST(SignerInfoDecode, AlgorithmWithoutParametersAndIndefiniteLengths) {
