@@ -112,7 +112,7 @@ char32_t Unit(wchar_t c) {
 }
 
 [[maybe_unused]] bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-[[maybe_unused]] bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // What becomes of a code point without an encoding (a lone surrogate, or a
 // value above U+10FFFF): it stops the encoding, becomes U+FFFD, or (for
@@ -130,28 +130,24 @@ void AppendPercentBytes(std::string_view bytes, std::string& out) {
   }
 }
 
-// Appends cp, a code point AppendBytesForCodePoint refuses or (32-bit
-// wchar_t) an escape, as `mode` says; false to stop.
+// Appends cp, a code point AppendBytesForCodePoint refuses or a surrogate
+// (an escape, where wchar_t is 32-bit), as `mode` says; false to stop.
 bool AppendUnencodable(char32_t cp, Unencodable mode, std::string& out) {
-  if (mode == Unencodable::kWtf8 && cp >= 0xD800 && cp <= 0xDFFF) {
-    if (sizeof(wchar_t) >= 4 && cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
-      out += static_cast<char>(cp - kEscapeBase);
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+  const bool keepsBytes = mode == Unencodable::kWtf8 || mode == Unencodable::kEscape;
+  if (keepsBytes && cp >= 0xD800 && cp <= 0xDFFF) {
+    // The file-name byte an escape carries, or the surrogate's three bytes.
+    char bytes[3] = {static_cast<char>(cp - kEscapeBase)};
+    std::size_t count = 1;
+    if (sizeof(wchar_t) < 4 || cp < kEscapeBase + 0x80 || cp > kEscapeBase + 0xFF) {
+      bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
+      bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
+      count = 3;
     }
-    return true;
-  }
-  if (mode == Unencodable::kEscape && cp >= 0xD800 && cp <= 0xDFFF) {
-    if (sizeof(wchar_t) >= 4 && cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
-      const char byte = static_cast<char>(cp - kEscapeBase);
-      AppendPercentBytes(std::string_view(&byte, 1), out);
+    if (mode == Unencodable::kEscape) {
+      AppendPercentBytes(std::string_view(bytes, count), out);
     } else {
-      const char wtf8[3] = {static_cast<char>(0xE0 | (cp >> 12)),
-                            static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                            static_cast<char>(0x80 | (cp & 0x3F))};
-      AppendPercentBytes(std::string_view(wtf8, 3), out);
+      out.append(bytes, count);
     }
     return true;
   }
@@ -235,16 +231,16 @@ std::size_t AppendAsciiRun(std::wstring_view text, Run run, std::string& out) {
 
 // Encodes `text`, a code point without an encoding handled as `mode` says.
 // With `high`, the text is one piece of a longer one (16-bit wchar_t): a high
-// surrogate waiting in *high pairs with a low surrogate that starts the piece,
-// and one that ends the piece waits in *high for the next.
+// surrogate waiting in *high pairs with the low surrogate that starts the
+// piece (the caller has ended a waiting one that has none), and one that ends
+// the piece waits in *high for the next.
 bool EncodeWide(std::wstring_view text, Unencodable mode, std::string& out,
                 wchar_t* high = nullptr) {
   if (high != nullptr && *high != 0 && !text.empty()) {
     const wchar_t pair[2] = {*high, text[0]};
-    const bool joined = IsLowSurrogate(Unit(text[0]));
     *high = 0;
-    EncodeWide(std::wstring_view(pair, joined ? 2 : 1), mode, out);
-    if (joined) text.remove_prefix(1);
+    EncodeWide(std::wstring_view(pair, 2), mode, out);
+    text.remove_prefix(1);
   }
   out.reserve(out.size() + text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -267,8 +263,11 @@ bool EncodeWide(std::wstring_view text, Unencodable mode, std::string& out,
         ++i;
       }
     }
-    const bool escapes = mode == Unencodable::kEscape && cp >= 0xD800 && cp <= 0xDFFF;
-    if (!escapes && AppendBytesForCodePoint(cp, out)) continue;
+    // Escaped text and WTF-8 keep a surrogate's own bytes (on Windows, two
+    // lone halves that are no pair must not become one UTF-8 character).
+    const bool keepsBytes = (mode == Unencodable::kEscape || mode == Unencodable::kWtf8) &&
+                            cp >= 0xD800 && cp <= 0xDFFF;
+    if (!keepsBytes && AppendBytesForCodePoint(cp, out)) continue;
     if (!AppendUnencodable(cp, mode, out)) return false;
   }
   return true;
@@ -331,9 +330,6 @@ std::wstring WideFromWtf8(std::string_view bytes) {
 }
 
 void AppendPercentEscaped(std::wstring_view text, std::string& out) {
-  // Most texts are printable ASCII throughout, with nothing to escape.
-  text.remove_prefix(AppendAsciiRun(text, Run::kPlainPrintable, out));
-  if (text.empty()) return;
   WidePieceEncoder encoder;
   encoder.AppendPercentEscaped(text, out);
   encoder.Finish(out);
@@ -343,7 +339,7 @@ void WidePieceEncoder::Encode(std::wstring_view piece, bool escaped, std::string
   if (piece.empty()) return;
   // A high surrogate waiting from the last piece is encoded as that piece
   // was, unless this piece starts with its low half.
-  if (m_high != 0 && !piece.empty() && !IsLowSurrogate(Unit(piece[0]))) Finish(out);
+  if (m_high != 0 && !IsLowSurrogate(Unit(piece[0]))) Finish(out);
   EncodeWide(piece, escaped ? Unencodable::kEscape : Unencodable::kReplace, out, &m_high);
   m_highEscaped = escaped;
 }
