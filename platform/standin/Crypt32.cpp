@@ -260,11 +260,9 @@ BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BY
       const auto ticks = pkcs7::DecodeUtcTime(encoded);
       if (!ticks) return Fail(CodeOf(ticks.error()));
       const FILETIME ft = veltrano::FileTimeOf(*ticks);
-      return veltrano::DeliverPlaced(
-          [&ft](veltrano::FlatBlock& block) {
-            if (auto* p = block.Take<FILETIME>()) std::memcpy(p, &ft, sizeof ft);
-          },
-          [](std::uint8_t*, const veltrano::Rebase&) {}, pvStructInfo, pcbStructInfo);
+      return veltrano::Deliver(
+          sizeof ft, [&ft](std::uint8_t* to) { std::memcpy(to, &ft, sizeof ft); }, pvStructInfo,
+          pcbStructInfo);
     }
     case StructType::kUnknown:
       break;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/standin/CryptMessage.h"
+#include "platform/standin/FlatBlock.h"
 #include "platform/standin/Handles.h"
 
 namespace veltrano {
@@ -19,20 +20,6 @@ constexpr char kDataOid[] = "1.2.840.113549.1.7.1";
 BOOL Fail(long long code) {
   SetLastError(static_cast<DWORD>(code));
   return FALSE;
-}
-
-// The size protocol for a value of `size` bytes that `write` puts in place:
-// with no buffer the size; with one too small ERROR_MORE_DATA and the size.
-template <typename Write>
-BOOL Deliver(std::size_t size, Write write, void* pvData, DWORD* pcbData) {
-  const auto needed = static_cast<DWORD>(size);
-  if (pvData != nullptr && *pcbData < needed) {
-    *pcbData = needed;
-    return Fail(ERROR_MORE_DATA);
-  }
-  if (pvData != nullptr) write(static_cast<std::uint8_t*>(pvData));
-  *pcbData = needed;
-  return TRUE;
 }
 
 // The inner content as the platform gives it: data's octets unwrapped, any

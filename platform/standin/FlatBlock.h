@@ -87,11 +87,30 @@ struct ScratchBlock {
   std::uint64_t placement = 0;
 };
 
+// The size protocol for a value of `size` bytes that `write` puts in place
+// (given the caller's block): with no buffer, the size; with one too small,
+// ERROR_MORE_DATA and the size.
+template <typename Write>
+BOOL Deliver(std::size_t size, Write write, void* pvData, DWORD* pcbData) {
+  if (size > std::numeric_limits<DWORD>::max()) {
+    SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
+    return FALSE;
+  }
+  const auto needed = static_cast<DWORD>(size);
+  if (pvData != nullptr && *pcbData < needed) {
+    *pcbData = needed;
+    SetLastError(ERROR_MORE_DATA);
+    return FALSE;
+  }
+  if (pvData != nullptr) write(static_cast<std::uint8_t*>(pvData));
+  *pcbData = needed;
+  return TRUE;
+}
+
 // Size query or fetch of the structure `place` writes into a FlatBlock and
 // `rebase` moves (given the copied block, the scratch block's start and the
-// copy's): with no buffer, reports the size; with one too small,
-// ERROR_MORE_DATA and the size. `kept`, when given, remembers the placement
-// for the next call about the same structure.
+// copy's), by the size protocol above. `kept`, when given, remembers the
+// placement for the next call about the same structure.
 template <typename Place, typename RebaseBlock>
 BOOL DeliverPlaced(Place place, RebaseBlock rebase, void* pvData, DWORD* pcbData,
                    Placement* kept = nullptr) {
@@ -106,27 +125,16 @@ BOOL DeliverPlaced(Place place, RebaseBlock rebase, void* pvData, DWORD* pcbData
     placement.size = block.size();
     placement.scratch = block.fits() ? number : 0;
   }
-  if (placement.size > std::numeric_limits<DWORD>::max()) {
-    SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
-    return FALSE;
-  }
-  const auto needed = static_cast<DWORD>(placement.size);
-  if (pvData != nullptr && *pcbData < needed) {
-    *pcbData = needed;
-    SetLastError(ERROR_MORE_DATA);
-    return FALSE;
-  }
-  *pcbData = needed;
-  if (pvData == nullptr) return TRUE;
-  auto* to = static_cast<std::uint8_t*>(pvData);
-  if (placement.scratch != 0 && placement.scratch == scratch.placement) {
-    std::memcpy(to, scratch.bytes.data(), placement.size);
-    rebase(to, Rebase(scratch.bytes.data(), to));
-  } else {
-    FlatBlock block(to, placement.size);
-    place(block);
-  }
-  return TRUE;
+  const auto write = [&](std::uint8_t* to) {
+    if (placement.scratch != 0 && placement.scratch == scratch.placement) {
+      std::memcpy(to, scratch.bytes.data(), placement.size);
+      rebase(to, Rebase(scratch.bytes.data(), to));
+    } else {
+      FlatBlock block(to, placement.size);
+      place(block);
+    }
+  };
+  return Deliver(placement.size, write, pvData, pcbData);
 }
 
 }  // namespace veltrano
