@@ -103,6 +103,25 @@ DWORD RefusedOpen(int fd, const struct stat& st, DWORD access) {
   return ERROR_SUCCESS;
 }
 
+// Opens `path` (relative to the current folder, or absolute) as a path only,
+// with `flags` added, and reads its status into `st`; none, with the last
+// error set, when that fails.
+veltrano::UniqueFd OpenPathOnly(const std::string& path, int flags, struct stat& st) {
+  const veltrano::PathAt at(path);
+  if (at.error() != 0) {
+    SetLastError(veltrano::OpenErrorFromErrno(at.error(), path));
+    return veltrano::UniqueFd();
+  }
+  veltrano::UniqueFd fd(::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC | flags));
+  if (!fd) {
+    SetLastError(veltrano::OpenErrorFromErrno(errno, path));
+  } else if (::fstat(fd.get(), &st) != 0) {
+    SetLastError(veltrano::ErrorFromErrno(errno));
+    fd.reset();
+  }
+  return fd;
+}
+
 HANDLE Register(veltrano::UniqueFd fd, DWORD access, bool pathOnly, const struct stat& st) {
   auto* object = new FileObject{std::move(fd), access, pathOnly, {}, st};
   veltrano::RegisterHandle(object, HandleKind::kFile);
@@ -132,11 +151,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     fd = std::move(queried);
     pathOnly = false;
   } else {
-    const veltrano::PathAt at(*path);
-    if (at.error() != 0) return FailOpen(veltrano::OpenErrorFromErrno(at.error(), *path));
-    fd.reset(::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC));
-    if (!fd) return FailOpen(veltrano::OpenErrorFromErrno(errno, *path));
-    if (::fstat(fd.get(), &st) != 0) return FailOpen(veltrano::ErrorFromErrno(errno));
+    fd = OpenPathOnly(*path, 0, st);
+    if (!fd) return INVALID_HANDLE_VALUE;
     // Another file put in the place of the one just read is not stamped with
     // a time read from that one's signature.
     if (queried && !S_ISDIR(st.st_mode)) return FailOpen(ERROR_SHARING_VIOLATION);
@@ -227,13 +243,10 @@ HANDLE OpenTimesNoFollow(LPCWSTR path) {
   const auto bytes = path == nullptr ? std::nullopt : BytesFromWide(path);
   if (!bytes) return FailOpen(ERROR_INVALID_NAME);
   if (bytes->empty()) return FailOpen(ERROR_PATH_NOT_FOUND);
-  const PathAt at(*bytes);
-  if (at.error() != 0) return FailOpen(OpenErrorFromErrno(at.error(), *bytes));
   // O_PATH with O_NOFOLLOW opens a link as itself, which is then refused.
-  UniqueFd fd(::openat(at.dir(), at.name(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
-  if (!fd) return FailOpen(OpenErrorFromErrno(errno, *bytes));
-  if (::fstat(fd.get(), &st) != 0) return FailOpen(ErrorFromErrno(errno));
+  UniqueFd fd = OpenPathOnly(*bytes, O_NOFOLLOW, st);
+  if (!fd) return INVALID_HANDLE_VALUE;
   if (S_ISLNK(st.st_mode)) return FailOpen(ERROR_STOPPED_ON_SYMLINK);
   if (!S_ISREG(st.st_mode)) return FailOpen(ERROR_ACCESS_DENIED);
   constexpr DWORD kAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
