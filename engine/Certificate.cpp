@@ -224,7 +224,6 @@ void CCertificate::ReadBack(HANDLE hFile, const FILETIME& signingTime) {
   FILETIME newTime{};
   if (!GetFileTime(hFile, nullptr, nullptr, &newTime)) {
     ReportError(L"GetFileTime failed with ErrorCode", 418);
-    if (m_pJournal != nullptr) m_pJournal->AfterStamp(m_strFile, std::nullopt);
     return;
   }
   m_ftNewTime = newTime;

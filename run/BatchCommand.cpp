@@ -19,6 +19,7 @@
 #include "run/ArgumentPath.h"
 #include "run/ConsoleOutput.h"
 #include "run/HeadlessRun.h"
+#include "run/Journal.h"
 #include "run/RowOutput.h"
 #include "run/StopSignals.h"
 #include "run/Undo.h"
@@ -185,7 +186,7 @@ int RunAndReport(CHeadlessRun& run, std::ostream& out, std::ostream& err, const 
         << '\n';
     return kBatchExitFailed;
   }
-  if (run.m_journal != nullptr && run.m_journal->Failed()) {
+  if (run.m_pJournal != nullptr && run.m_pJournal->Failed()) {
     err << kBatchProgram << ": 无法写入更改记录，运行已停止（该文件及之后的文件未被更改）\n";
     return kBatchExitFailed;
   }
@@ -256,7 +257,6 @@ int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, s
   run.m_bDryRun = o.dryRun;
   if (o.hasJournal && !o.dryRun) {
     run.m_pJournal = &journal;
-    run.m_journal = &journal;
   }
   run.InitResultList();
   if (isFolder) {

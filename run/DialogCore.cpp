@@ -8,6 +8,7 @@
 
 #include "engine/LogStream.h"
 #include "platform/ChosenFile.h"
+#include "platform/FileTimes.h"
 
 namespace {
 
@@ -59,14 +60,20 @@ std::wstring LongPathForm(std::wstring path) {
   return path;
 }
 
+// An entry's header line in the log, escaped so that no name can break the
+// line or forge a record.
+void WriteEntryHeader(veltrano::LogStream& log, const std::wstring& path) {
+  if (log.is_open()) {
+    log << L"Analyze Signed File[" << veltrano::PercentEscapedText{path} << L"]" << std::endl;
+  }
+}
+
 // A subfolder that cannot be listed: its header line and the record of the
 // failed search (site 76), when a log is kept.
 void ReportUnlisted(const std::wstring& folder, DWORD error, bool withLog) {
   CCertificate certificate(withLog);
   if (!certificate.m_log.is_open()) return;
-  certificate.m_strFile = folder;
-  certificate.m_log << L"Analyze Signed File[" << veltrano::PercentEscapedText{folder} << L"]"
-                    << std::endl;
+  WriteEntryHeader(certificate.m_log, folder);
   SetLastError(error);
   certificate.ReportError(L"FindFirstFileW failed with ErrorCode", 76);
 }
@@ -308,12 +315,8 @@ BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificat
   const std::wstring name = EntryName(findData);
   certificate.m_strFile = LongPathForm(m_strFolder + kPathSeparator + name);
   certificate.m_bPreview = m_bDryRun;
-  certificate.m_pJournal = m_bDryRun ? nullptr : m_pJournal;
-  // Escaped, so that no name can break the line or forge a record.
-  if (certificate.m_log.is_open()) {
-    certificate.m_log << L"Analyze Signed File["
-                      << veltrano::PercentEscapedText{certificate.m_strFile} << L"]" << std::endl;
-  }
+  certificate.m_pJournal = m_pJournal;
+  WriteEntryHeader(certificate.m_log, certificate.m_strFile);
 
   IResultListView& list = ResultList();
   const int row = list.InsertItem(list.GetItemCount(), name);
@@ -344,10 +347,14 @@ BOOL CVeltranoDlgCore::ProcessFile(const WIN32_FIND_DATAW& findData, CCertificat
   if (row != -1) {
     if (stamped) {
       // The times the stamped file held before and holds now, as read through
-      // the handle that stamped it; a time that could not be read back
-      // leaves its cell empty.
-      SetTimeCell(row, 1, certificate.m_ftOldTime);
-      FitColumnToCell(row, 1);
+      // the handle that stamped it (the old one rewritten only when it is not
+      // the listed one); a time that could not be read back leaves its cell
+      // empty.
+      if (veltrano::TicksOf(certificate.m_ftOldTime) !=
+          veltrano::TicksOf(findData.ftLastWriteTime)) {
+        SetTimeCell(row, 1, certificate.m_ftOldTime);
+        FitColumnToCell(row, 1);
+      }
       if (certificate.m_ftNewTime) SetTimeCell(row, 2, *certificate.m_ftNewTime);
     } else {
       list.SetItemText(row, 2, L"-");

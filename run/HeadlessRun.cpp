@@ -17,7 +17,8 @@ bool CHeadlessRun::OnEntryDone(BOOL stamped) {
   m_list.DropRows();
   m_progress.Count(stamped != FALSE);
   ReportLogTrouble();
-  const bool journalFailed = m_journal != nullptr && m_journal->Failed();
+  // A journal line that cannot be written ends the run.
+  const bool journalFailed = m_pJournal != nullptr && m_pJournal->Failed();
   return !m_unprinted && !journalFailed && veltrano::StopSignalReceived() == 0;
 }
 

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "run/HeadlessDialog.h"
-#include "run/Journal.h"
 #include "run/ProgressLine.h"
 
 namespace veltrano {
@@ -29,8 +28,6 @@ class CHeadlessRun final : public CHeadlessDialog {
   std::optional<std::string> m_unprinted;  // the row that could not be printed
   std::optional<DWORD> m_searchError;      // why the path could not be listed
   int m_unlistedSubfolders = 0;            // subfolders that could not be listed
-  // The run's journal (--journal); a line it cannot write ends the run.
-  const veltrano::JournalWriter* m_journal = nullptr;
 
   // The run is over: the progress line's final count.
   void FinishProgress() { m_progress.Finish(); }

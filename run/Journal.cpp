@@ -54,9 +54,8 @@ bool JournalWriter::BeforeStamp(const std::wstring& file, const ExactTime& old,
   return Write();
 }
 
-void JournalWriter::AfterStamp(const std::wstring& file, const std::optional<ExactTime>& readBack) {
-  if (!readBack) return;  // an undo then takes the time asked for
-  m_line = "read\t" + ExactTimeText(*readBack) + '\t';
+void JournalWriter::AfterStamp(const std::wstring& file, const ExactTime& readBack) {
+  m_line = "read\t" + ExactTimeText(readBack) + '\t';
   AppendPercentEscaped(file, m_line);
   Write();
 }

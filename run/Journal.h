@@ -26,9 +26,8 @@ class JournalWriter final : public IStampJournal {
   bool Open(const std::string& name) { return m_file.Open(name.c_str()); }
   // Each line reaches the file in one write (no fsync).
   bool BeforeStamp(const std::wstring& file, const ExactTime& old, const ExactTime& asked) override;
-  void AfterStamp(const std::wstring& file, const std::optional<ExactTime>& readBack) override;
-  // A line could not be written; no file has been stamped since.
-  bool Failed() const { return m_failed; }
+  void AfterStamp(const std::wstring& file, const ExactTime& readBack) override;
+  bool Failed() const override { return m_failed; }
 
  private:
   bool Write();
