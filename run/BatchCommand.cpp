@@ -78,6 +78,26 @@ std::string ErrorText(DWORD code) {
   return text;
 }
 
+std::string ShownArgument(const std::string& parserText) {
+  return BytesFromWideReplacing(WideFromWtf8(parserText));
+}
+
+int ReportHeaderUnwritten(std::ostream& err) {
+  err << kBatchProgram << ": 无法写出结果，未做任何更改\n";
+  return kBatchExitFailed;
+}
+
+int ReportRowUnwritten(std::ostream& err, const std::string& line) {
+  err << kBatchProgram << ": 无法写出结果，运行已停止；未能写出的一行：" << line << '\n';
+  return kBatchExitFailed;
+}
+
+int ReportStopSignal(std::ostream& err, int signo) {
+  err << kBatchProgram << ": 收到" << (signo == SIGINT ? "SIGINT" : "SIGTERM")
+      << "，已在当前条目完成后停止\n";
+  return 128 + signo;
+}
+
 namespace {
 
 // An argument as wide text, and as bytes for a message.
@@ -156,7 +176,7 @@ std::optional<std::string> Parse(const std::vector<BatchArgument>& args, Options
       continue;
     }
     if (!optionsEnded && extra.size() > 1 && extra[0] == '-') {
-      return "未知选项：" + BytesFromWideReplacing(WideFromWtf8(extra));
+      return "未知选项：" + ShownArgument(extra);
     }
     o.paths.push_back(extra);
   }
@@ -166,10 +186,7 @@ std::optional<std::string> Parse(const std::vector<BatchArgument>& args, Options
 // Prints the header, runs the change-time command and says how it ended;
 // the exit status. `what` names the chosen path in a message.
 int RunAndReport(CHeadlessRun& run, std::ostream& out, std::ostream& err, const std::string& what) {
-  if (!PrintLine(out, HeaderRow())) {
-    err << kBatchProgram << ": 无法写出结果，未做任何更改\n";
-    return kBatchExitFailed;
-  }
+  if (!PrintLine(out, HeaderRow())) return ReportHeaderUnwritten(err);
   std::optional<CTimeTextException> timeTextError;
   try {
     run.OnBnClickedChangeTime();
@@ -181,11 +198,7 @@ int RunAndReport(CHeadlessRun& run, std::ostream& out, std::ostream& err, const 
     err << kBatchProgram << ": 有时间无法转换为文本，相应单元格留空：" << timeTextError->what()
         << '\n';
   }
-  if (run.m_unprinted) {
-    err << kBatchProgram << ": 无法写出结果，运行已停止；未能写出的一行：" << *run.m_unprinted
-        << '\n';
-    return kBatchExitFailed;
-  }
+  if (run.m_unprinted) return ReportRowUnwritten(err, *run.m_unprinted);
   if (run.m_pJournal != nullptr && run.m_pJournal->Failed()) {
     err << kBatchProgram << ": 无法写入更改记录，运行已停止（该文件及之后的文件未被更改）\n";
     return kBatchExitFailed;
@@ -194,11 +207,7 @@ int RunAndReport(CHeadlessRun& run, std::ostream& out, std::ostream& err, const 
     err << kBatchProgram << ": 无法读取" << what << "（" << ErrorText(*run.m_searchError) << "）\n";
     return kBatchExitFailed;
   }
-  if (const int signo = StopSignalReceived(); signo != 0) {
-    err << kBatchProgram << ": 收到" << (signo == SIGINT ? "SIGINT" : "SIGTERM")
-        << "，已在当前条目完成后停止\n";
-    return 128 + signo;
-  }
+  if (const int signo = StopSignalReceived(); signo != 0) return ReportStopSignal(err, signo);
   return run.m_unlistedSubfolders == 0 ? kBatchExitOk : kBatchExitFailed;
 }
 
@@ -247,7 +256,7 @@ int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, s
   // A preview writes no journal, and does not even create one.
   JournalWriter journal;
   if (o.hasJournal && !o.dryRun && !journal.Open(o.journal)) {
-    return Fail(err, "无法打开更改记录：" + BytesFromWideReplacing(WideFromWtf8(o.journal)));
+    return Fail(err, "无法打开更改记录：" + ShownArgument(o.journal));
   }
   const StopSignals stopSignals;
   TakeLogTrouble();  // only this run's troubles are told

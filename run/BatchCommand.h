@@ -41,4 +41,16 @@ int RunBatchCommand(const std::vector<BatchArgument>& args, std::ostream& out, s
 // usual ones, then the code ("拒绝访问，错误代码 0x5").
 std::string ErrorText(DWORD code);
 
+// An argument as the option parser took it (bytes on Linux, WTF-8 on
+// Windows) as text to show.
+std::string ShownArgument(const std::string& parserText);
+
+// The endings a run and an undo share, said on `err`; each gives the exit
+// status: the header row could not be written (nothing was changed); the row
+// `line` could not be written (the run stopped there); SIGINT or SIGTERM
+// (`signo`) stopped the run once the current entry was done.
+int ReportHeaderUnwritten(std::ostream& err);
+int ReportRowUnwritten(std::ostream& err, const std::string& line);
+int ReportStopSignal(std::ostream& err, int signo);
+
 }  // namespace veltrano

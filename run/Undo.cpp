@@ -1,6 +1,5 @@
 #include "run/Undo.h"
 
-#include <csignal>
 #include <optional>
 #include <vector>
 
@@ -65,7 +64,7 @@ UndoRow UndoOne(const JournalEntry& entry, bool preview) {
 }  // namespace
 
 int RunUndo(const std::string& name, bool preview, std::ostream& out, std::ostream& err) {
-  const std::string shown = BytesFromWideReplacing(WideFromWtf8(name));
+  const std::string shown = ShownArgument(name);
   DWORD error = ERROR_SUCCESS;
   const std::optional<std::string> text = ReadRegularFile(name, error);
   if (!text) {
@@ -77,29 +76,19 @@ int RunUndo(const std::string& name, bool preview, std::ostream& out, std::ostre
     err << kBatchProgram << ": 更改记录第 " << number << " 行无法识别，已跳过\n";
   bool allBack = journal.badLines.empty();
   std::string line;
-  if (!PrintLine(out, HeaderRow())) {
-    err << kBatchProgram << ": 无法写出结果，未做任何更改\n";
-    return kBatchExitFailed;
-  }
+  if (!PrintLine(out, HeaderRow())) return ReportHeaderUnwritten(err);
   // Newest first, so that a file two runs stamped ends at its first old time.
   for (auto entry = journal.entries.rbegin(); entry != journal.entries.rend(); ++entry) {
     const UndoRow row = UndoOne(*entry, preview);
     FormatRow(row.cells, line);
-    if (!PrintLine(out, line)) {
-      err << kBatchProgram << ": 无法写出结果，运行已停止；未能写出的一行：" << line << '\n';
-      return kBatchExitFailed;
-    }
+    if (!PrintLine(out, line)) return ReportRowUnwritten(err, line);
     if (!row.problem.empty()) {
       allBack = false;
       std::string path;
       AppendPercentEscaped(entry->path, path);
       err << kBatchProgram << ": " << row.problem << "：" << path << '\n';
     }
-    if (const int signo = StopSignalReceived(); signo != 0) {
-      err << kBatchProgram << ": 收到" << (signo == SIGINT ? "SIGINT" : "SIGTERM")
-          << "，已在当前条目完成后停止\n";
-      return 128 + signo;
-    }
+    if (const int signo = StopSignalReceived(); signo != 0) return ReportStopSignal(err, signo);
   }
   return allBack ? kBatchExitOk : kBatchExitFailed;
 }
