@@ -280,8 +280,8 @@ void CVeltranoDlg::RunChangeTime() {
     } catch (const CTimeTextException& e) {
       error = e;
     }
-    // The final state, and whatever input came since the last paint, still
-    // with input blocked.
+    // The final state, painted with input still blocked; input held during
+    // the run is handled after it.
     PaintRunSoFar();
   }
   if (error) m_reportError(*this, error->Message());

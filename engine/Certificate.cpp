@@ -100,7 +100,7 @@ BOOL CCertificate::ReadSignerInfo() {
   veltrano::HeapPtr<CMSG_SIGNER_INFO> block(
       static_cast<CMSG_SIGNER_INFO*>(veltrano::AllocateBlock(cbSignerInfo)));
   if (!block) {
-    ReportAllocationFailure(L"Unable to allocate memory for Signer Info.", 105);
+    ReportMessage(L"Unable to allocate memory for Signer Info.", 105);
     return FALSE;
   }
   if (!CryptMsgGetParam(m_hMsg, CMSG_SIGNER_INFO_PARAM, 0, block.get(), &cbSignerInfo)) {
@@ -126,7 +126,7 @@ BOOL CCertificate::ReadOpusInfo() {
   veltrano::HeapPtr<SPC_SP_OPUS_INFO> opus(
       static_cast<SPC_SP_OPUS_INFO*>(veltrano::AllocateBlock(cbOpus)));
   if (!opus) {
-    ReportAllocationFailure(L"Unable to allocate memory for Publisher Info.", 159);
+    ReportMessage(L"Unable to allocate memory for Publisher Info.", 159);
     return FALSE;
   }
   if (!CryptDecodeObject(kEncoding, SPC_SP_OPUS_INFO_OBJID, value->pbData, value->cbData, 0,
@@ -157,7 +157,7 @@ BOOL CCertificate::ReadCounterSignerInfo() {
   veltrano::HeapPtr<CMSG_SIGNER_INFO> block(
       static_cast<CMSG_SIGNER_INFO*>(veltrano::AllocateBlock(cbCounterSigner)));
   if (!block) {
-    ReportAllocationFailure(L"Unable to allocate memory for timestamp Info.", 322);
+    ReportMessage(L"Unable to allocate memory for timestamp Info.", 322);
     return FALSE;
   }
   if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value->pbData, value->cbData, 0, block.get(),
@@ -209,7 +209,6 @@ BOOL CCertificate::StampFileTime() {
   }
   if (stamped) {
     m_ftOldTime = oldTime;
-    m_ftSigningTime = signingTime;
     if (m_bPreview) {
       m_ftNewTime = signingTime;
     } else {

@@ -84,18 +84,16 @@ class CCertificate {
   veltrano::LogStream m_log;
   // Set by a StampFileTime that returned nonzero, at full precision (UTC):
   // the last-write time read through the stamping handle just before the
-  // stamp, the time asked for, and the time read back after it (none when it
-  // could not be read).
+  // stamp, and the time read back after it (none when it could not be read;
+  // in a preview, the time that would be asked for).
   FILETIME m_ftOldTime{};
-  FILETIME m_ftSigningTime{};
   std::optional<FILETIME> m_ftNewTime;
   bool m_bPreview = false;
   IStampJournal* m_pJournal = nullptr;
 
  private:
-  // A heap request failed: the site line and the message alone.
-  void ReportAllocationFailure(LPCWSTR pszMessage, int nSite) { ReportMessage(pszMessage, nSite); }
-  // A record without a code: the site line and the message alone.
+  // A record without a code: the site line and the message alone (a failed
+  // heap request, a time read back that differs).
   void ReportMessage(LPCWSTR pszMessage, int nSite);
   // After a stamp: reads the time back into m_ftNewTime through hFile and
   // tells the journal.

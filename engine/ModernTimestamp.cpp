@@ -222,7 +222,7 @@ veltrano::HeapPtr<BYTE> CCertificate::MessageParam(HCRYPTMSG hMsg, DWORD dwParam
   }
   veltrano::HeapPtr<BYTE> block(static_cast<BYTE*>(veltrano::AllocateBlock(*pcbData)));
   if (!block) {
-    ReportAllocationFailure(sites.allocationMessage, sites.allocation);
+    ReportMessage(sites.allocationMessage, sites.allocation);
     return nullptr;
   }
   if (!CryptMsgGetParam(hMsg, dwParam, 0, block.get(), pcbData)) {
@@ -242,7 +242,7 @@ veltrano::HeapPtr<BYTE> CCertificate::Decode(LPCSTR structType, const CRYPT_ATTR
   }
   veltrano::HeapPtr<BYTE> block(static_cast<BYTE*>(veltrano::AllocateBlock(cbDecoded)));
   if (!block) {
-    ReportAllocationFailure(sites.allocationMessage, sites.allocation);
+    ReportMessage(sites.allocationMessage, sites.allocation);
     return nullptr;
   }
   if (!CryptDecodeObject(kEncoding, structType, value.pbData, value.cbData, 0, block.get(),

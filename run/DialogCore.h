@@ -94,12 +94,14 @@ class CVeltranoDlgCore {
   // folder's subfolders are walked too, depth first: a folder's own entries
   // (its subfolders' rows among them) come first, then each subfolder's
   // entries and subfolders in the listing's order. A link to a folder is not
-  // descended into; a subfolder that cannot be listed gets a log record
-  // (site 76) and OnSubfolderUnlisted, and the walk goes on. Only one search
+  // descended into; a subfolder that cannot be listed (one that is merely
+  // empty aside) gets a log record (site 76) and OnSubfolderUnlisted, and the
+  // walk goes on. Only one search
   // is open at a time, and m_strFolder names the folder being listed.
   void WalkPath();
   // One entry: the log's header line, its row (name, old time, folder), the
-  // signature query and the inspector's chain, then the new time or "-".
+  // signature query and the inspector's chain, then the new time or "-"; a
+  // stamped file's old time as read through the stamping handle.
   // Nonzero when the file's last-write time was set.
   BOOL ProcessFile(const WIN32_FIND_DATAW& findData);
   // The same with an inspector the caller built (and may look into after).
@@ -135,8 +137,8 @@ class CVeltranoDlgCore {
   void SetTimeCell(int row, int column, const FILETIME& ft);
   // Lists one folder (m_strFolder, or the chosen file) through ProcessFile;
   // the names of its subfolders to walk go to `subfolders` when given.
-  // Returns false when the walk is to end (OnEntryDone said so); `search`
-  // receives the search's error when it yielded nothing.
+  // Returns false when the walk is to end (OnEntryDone said so);
+  // `searchError` receives the search's error when it yielded nothing.
   bool WalkFolder(const std::wstring& pattern, std::vector<std::wstring>* subfolders,
                   DWORD& searchError);
   void WalkSubfolders(std::vector<std::wstring> subfolders);

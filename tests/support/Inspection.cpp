@@ -179,7 +179,6 @@ Inspection InspectFile(const std::wstring& path, const Watch& watch, bool rfc316
   result.lastError = GetLastError();
   result.newTime = dialog.m_list.GetItemText(0, 2);
   result.oldTime = cert.m_ftOldTime;
-  result.signingTime = cert.m_ftSigningTime;
   result.readBack = cert.m_ftNewTime;
   const auto copy = [](const veltrano::HeapPtr<wchar_t>& text) -> std::optional<std::wstring> {
     if (!text) return std::nullopt;

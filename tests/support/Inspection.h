@@ -67,8 +67,8 @@ struct Inspection {
   BOOL stamped = FALSE;
   DWORD lastError = 0;   // the thread's code right after the entry
   std::wstring newTime;  // the row's cell 2: the time shown, or "-"
-  // After a stamp, the inspector's times: before, asked for, read back.
-  FILETIME oldTime{}, signingTime{};
+  // After a stamp, the inspector's times: before and read back.
+  FILETIME oldTime{};
   std::optional<FILETIME> readBack;
   bool logOpen = false;
   // The inspector's copies of the opus texts (nothing for a null member).
