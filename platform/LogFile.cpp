@@ -4,6 +4,7 @@
 #include "platform/LogFile.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -16,20 +17,16 @@ struct Remembered {
   bool valid = false;
   bool endedLine = false;
 };
-thread_local Remembered t_lastAppend;
+// The last append to each of two files, the latest first.
+thread_local std::array<Remembered, 2> t_lastAppends;
 
-// The file (volume and index) whose lock this thread last waited for in vain,
-// until a lock on it is had again.
-struct FileId {
-  std::uint64_t volume = 0;
-  std::uint64_t index = 0;
-  bool valid = false;
-};
-thread_local FileId t_lockWaitedInVain;
-
-bool IsFile(const FileId& id, const FileEnd& end) {
-  return id.valid && id.volume == end.volume && id.index == end.index;
+bool SameFile(const FileEnd& a, const FileEnd& b) {
+  return a.volume == b.volume && a.index == b.index;
 }
+
+// The file whose lock this thread last waited for in vain, until a lock on it
+// is had again.
+thread_local std::optional<FileEnd> t_lockWaitedInVain;
 
 }  // namespace
 
@@ -38,7 +35,7 @@ LogFile::~LogFile() { Close(); }
 bool LogFile::LockForAppend() {
   using Clock = std::chrono::steady_clock;
   // A lock held for ever costs one wait, not one per entry.
-  const bool once = IsFile(t_lockWaitedInVain, m_end);
+  const bool once = t_lockWaitedInVain && SameFile(*t_lockWaitedInVain, m_end);
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
   auto pause = std::chrono::microseconds(20);
@@ -46,7 +43,7 @@ bool LogFile::LockForAppend() {
     const Lock lock = TryLock();
     if (lock != Lock::kBusy) {
       m_locked = lock == Lock::kHeld;
-      if (m_locked) t_lockWaitedInVain.valid = false;
+      if (m_locked) t_lockWaitedInVain.reset();
       if (ReadSize()) return true;
       if (m_locked) Unlock();
       m_locked = false;
@@ -54,7 +51,7 @@ bool LogFile::LockForAppend() {
     }
     const Clock::time_point now = Clock::now();
     if (once || now >= deadline) {
-      t_lockWaitedInVain = {m_end.volume, m_end.index, true};
+      t_lockWaitedInVain = m_end;
       return false;
     }
     // Another writer holds it for one write, usually: short pauses first.
@@ -87,20 +84,27 @@ bool LogFile::Append(std::string_view bytes) {
   } else {
     LastLogAppend::Forget();
   }
-  if (m_locked) Unlock();
-  m_locked = false;
+  ReleaseLock();
   return written;
 }
 
-void LastLogAppend::Remember(const FileEnd& end, bool endedLine) {
-  t_lastAppend = {end, true, endedLine};
+void LogFile::ReleaseLock() {
+  if (m_locked) Unlock();
+  m_locked = false;
 }
 
-void LastLogAppend::Forget() { t_lastAppend.valid = false; }
+void LastLogAppend::Remember(const FileEnd& end, bool endedLine) {
+  // The other file's memory moves behind, unless it was this file's.
+  if (!SameFile(t_lastAppends[0].end, end)) t_lastAppends[1] = t_lastAppends[0];
+  t_lastAppends[0] = {end, true, endedLine};
+}
+
+void LastLogAppend::Forget() { t_lastAppends = {}; }
 
 std::optional<bool> LastLogAppend::Recall(const FileEnd& end) {
-  if (!t_lastAppend.valid || !(t_lastAppend.end == end)) return std::nullopt;
-  return t_lastAppend.endedLine;
+  for (const Remembered& last : t_lastAppends)
+    if (last.valid && last.end == end) return last.endedLine;
+  return std::nullopt;
 }
 
 }  // namespace veltrano

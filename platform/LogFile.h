@@ -49,6 +49,9 @@ class LogFile {
   // for the lock and, when it gets it, keeps it for the first append: open a
   // log only to write to it at once.
   bool Open(const char* name);
+  // Lets go of the lock the open took, for a file written only later (a
+  // journal, whose first line comes at the first stamp).
+  void ReleaseLock();
   bool IsOpen() const { return m_file != kNoFile; }
   // The open file, and its size when last looked at plus what was appended
   // since.
@@ -85,12 +88,13 @@ class LogFile {
   bool m_locked = false;  // the lock is held (from the open, or an append)
 };
 
-// This thread's last append to a log, remembered from one append to the
-// next: the file and its size after the append, and whether the append ended
-// a line. The diagnostic log is opened once per entry of a run; a log found
-// as this thread's last append left it (the same file at the same size: an
-// append by another writer changes the size) ends as remembered, so the
-// append need not read its last byte. Kept per thread, since appends on
+// This thread's last appends to the last two files it appended to (the
+// diagnostic log, and a run's journal beside it), remembered from one append
+// to the next: the file and its size after the append, and whether the append
+// ended a line. The diagnostic log is opened once per entry of a run; a log
+// found as this thread's last append to it left it (the same file at the same
+// size: an append by another writer changes the size) ends as remembered, so
+// the append need not read its last byte. Kept per thread, since appends on
 // another thread say nothing about this one's. With the file whose lock this
 // thread last waited for in vain, the only state that outlives a LogFile.
 class LastLogAppend {
@@ -98,7 +102,7 @@ class LastLogAppend {
   // After an append that left the file at `end`; `endedLine` when its last
   // byte was a line break.
   static void Remember(const FileEnd& end, bool endedLine);
-  // After an append that failed: what the file holds now is not known.
+  // After an append that failed: what the files hold now is not known.
   static void Forget();
   // Whether the log at `end` ends a line, when this thread's last append left
   // that file at that size; nothing otherwise.

@@ -23,7 +23,11 @@ class JournalWriter final : public IStampJournal {
   // Opens `name` (bytes on Linux, WTF-8 on Windows) for appending as the log
   // is opened: created when absent, never through a link, only a regular
   // file with one name, never waiting.
-  bool Open(const std::string& name) { return m_file.Open(name.c_str()); }
+  bool Open(const std::string& name) {
+    if (!m_file.Open(name.c_str())) return false;
+    m_file.ReleaseLock();  // the first line comes at the first stamp
+    return true;
+  }
   // Each line reaches the file in one write (no fsync).
   bool BeforeStamp(const std::wstring& file, const ExactTime& old, const ExactTime& asked) override;
   void AfterStamp(const std::wstring& file, const ExactTime& readBack) override;

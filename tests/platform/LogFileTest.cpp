@@ -30,6 +30,8 @@ TEST(LogFile, AppendsUnderALockThatIsWaitedForOnlyBriefly) {
   EXPECT_FALSE(other.Append("dropped\n"));
   EXPECT_TRUE(log.Append("next\n"));
   EXPECT_EQ(log.End().size, ended.size() + 5);
+  ASSERT_TRUE(log.Open("log"));
+  log.ReleaseLock();  // a file written only later holds no lock meanwhile
   EXPECT_TRUE(other.Append("more\n"));
   EXPECT_EQ(testing::ReadBytes(dir / "log"), ended + "next\nmore\n");
 }
@@ -68,8 +70,11 @@ TEST(LastLogAppend, TellsHowALogEndsOnlyWhereThisThreadsLastAppendLeftIt) {
   ASSERT_TRUE(log.Append("unfinished"));
   log.Close();
 
+  LogFile journal;  // another file appended to in between
+  ASSERT_TRUE(journal.Open("journal") && journal.Append("line\n"));
   ASSERT_TRUE(log.Open("log"));  // the same file, opened again
   EXPECT_EQ(LastLogAppend::Recall(log.End()), false);
+  EXPECT_EQ(LastLogAppend::Recall(journal.End()), true);
   std::thread([&] { EXPECT_EQ(LastLogAppend::Recall(log.End()), std::nullopt); }).join();
   log.Close();
   std::ofstream(dir / "log", std::ios::app) << "\n";  // another writer ends the line
