@@ -8,12 +8,8 @@
 namespace veltrano {
 
 ExactTime ExactTimeOf(const FILETIME& ft) {
-  const std::uint64_t ticks = TicksOf(ft);
-  const auto epoch = static_cast<std::int64_t>(kEpochDifferenceTicks / kTicksPerSecond);
-  const auto seconds = static_cast<std::int64_t>(ticks / kTicksPerSecond);
-  const auto rest = static_cast<std::int64_t>(ticks % kTicksPerSecond);
-  static_assert(kEpochDifferenceTicks % kTicksPerSecond == 0);
-  return ExactTime{seconds - epoch, static_cast<std::int32_t>(rest * 100)};
+  const timespec ts = TimespecOf(ft);
+  return ExactTime{ts.tv_sec, static_cast<std::int32_t>(ts.tv_nsec)};
 }
 
 FILETIME FileTimeOfExact(const ExactTime& time) {

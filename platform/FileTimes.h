@@ -48,19 +48,15 @@ constexpr void CivilFromDays(std::int64_t days, std::int64_t& y, unsigned& m, un
 }
 
 // The instant as seconds and nanoseconds since 1970 (seconds may be negative;
-// nanoseconds are always 0..999999999).
+// nanoseconds are always 0..999999999), for every FILETIME.
 inline timespec TimespecOf(const FILETIME& ft) {
-  const std::int64_t rel =
-      static_cast<std::int64_t>(TicksOf(ft) - kEpochDifferenceTicks);  // wraps for pre-1970
-  std::int64_t sec = rel / static_cast<std::int64_t>(kTicksPerSecond);
-  std::int64_t rem = rel % static_cast<std::int64_t>(kTicksPerSecond);
-  if (rem < 0) {
-    rem += static_cast<std::int64_t>(kTicksPerSecond);
-    --sec;
-  }
+  static_assert(kEpochDifferenceTicks % kTicksPerSecond == 0);
+  constexpr auto kEpochSeconds = static_cast<std::int64_t>(kEpochDifferenceTicks / kTicksPerSecond);
+  const std::uint64_t ticks = TicksOf(ft);
   timespec ts{};
-  ts.tv_sec = static_cast<time_t>(sec);
-  ts.tv_nsec = static_cast<long>(rem * 100);
+  ts.tv_sec =
+      static_cast<time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochSeconds);
+  ts.tv_nsec = static_cast<long>(ticks % kTicksPerSecond * 100);
   return ts;
 }
 
