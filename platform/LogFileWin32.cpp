@@ -3,6 +3,7 @@
 // writing and deleting as a C runtime file is.
 #include <string>
 
+#include "platform/DiskFileWin32.h"
 #include "platform/LogFile.h"
 #include "platform/WideText.h"
 #include "platform/Win32.h"
@@ -10,10 +11,6 @@
 namespace veltrano {
 namespace {
 
-// The name as WTF-8 (the log's is ASCII; a journal's may be any name).
-std::wstring WideName(const char* name) { return WideFromWtf8(name); }
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kAccess = FILE_APPEND_DATA | FILE_READ_DATA;
 
 // The lock is one byte far past any end a log reaches: Windows' locks are
@@ -33,12 +30,8 @@ HANDLE OpenLog(const std::wstring& name, DWORD disposition, DWORD flags) {
 HANDLE OpenChecked(const std::wstring& name, BY_HANDLE_FILE_INFORMATION& info) {
   HANDLE file = OpenLog(name, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return file;
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks == 1;
+  bool ok = CheckDiskFile(file, info) == ERROR_SUCCESS && info.nNumberOfLinks == 1;
   if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    ok = GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
-         !IsReparseTagNameSurrogate(tag.ReparseTag);
     CloseHandle(file);
     file = ok ? OpenLog(name, OPEN_EXISTING, 0) : INVALID_HANDLE_VALUE;
     const DWORD volume = info.dwVolumeSerialNumber, high = info.nFileIndexHigh,
@@ -61,7 +54,8 @@ HANDLE Handle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 bool LogFile::Open(const char* name) {
   Close();
   BY_HANDLE_FILE_INFORMATION info{};
-  HANDLE file = OpenChecked(WideName(name), info);
+  // The name as WTF-8 (the log's is ASCII; a journal's may be any name).
+  HANDLE file = OpenChecked(WideFromWtf8(name), info);
   if (file == INVALID_HANDLE_VALUE) return false;
   m_file = reinterpret_cast<std::intptr_t>(file);
   m_locked = TryLock() == Lock::kHeld;

@@ -1,6 +1,7 @@
 #include "platform/RegularFile.h"
 
 #ifdef _WIN32
+#include "platform/DiskFileWin32.h"
 #include "platform/WideText.h"
 #else
 #include <fcntl.h>
@@ -17,7 +18,6 @@ namespace veltrano {
 
 #ifdef _WIN32
 std::optional<std::string> ReadRegularFile(const std::string& name, DWORD& error) {
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE file = CreateFileW(WideFromWtf8(name).c_str(), GENERIC_READ, kShareAll, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -26,8 +26,7 @@ std::optional<std::string> ReadRegularFile(const std::string& name, DWORD& error
   }
   std::optional<std::string> content;
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  if (CheckDiskFile(file, info) != ERROR_SUCCESS) {
     error = ERROR_ACCESS_DENIED;
   } else {
     content.emplace();
